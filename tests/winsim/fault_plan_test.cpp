@@ -1,0 +1,469 @@
+// The fault plan: a chosen call fails with the chosen code, returns its
+// documented failure result and changes nothing; call counts and the call log.
+#include "winsim_test.h"
+
+#include <cstdarg>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Not a code any of these calls reports by itself, so a failure carrying it
+// came from the plan.
+constexpr DWORD kPlanned = 1359;  // ERROR_INTERNAL_ERROR
+
+// One fallible call made repeatedly against a machine where it succeeds.
+class CallUnderTest {
+public:
+    virtual ~CallUnderTest() = default;
+    virtual void Arrange() {}
+    // Makes the call once; true when it returned its failure result.
+    virtual bool CallFails() = 0;
+    // Runs right after a planned failure: the call changed nothing.
+    virtual void ExpectNoEffect() = 0;
+    // Releases what Arrange and successful calls left behind.
+    virtual void Cleanup() {}
+};
+
+HANDLE OpenForReading(const char* path) {
+    return CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+class CreateFileCall : public CallUnderTest {
+    int n_ = 0;
+    std::string last_;
+
+public:
+    bool CallFails() override {
+        last_ = "C:\\new" + std::to_string(++n_) + ".txt";
+        HANDLE h = CreateFileA(last_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return true;
+        CloseHandle(h);
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_FALSE(winsim::Exists(last_));
+        EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+    }
+};
+
+class SetFilePointerCall : public CallUnderTest {
+    HANDLE h_ = nullptr;
+
+public:
+    void Arrange() override {
+        ASSERT_TRUE(winsim::PutFile("C:\\f.txt", "0123456789"));
+        h_ = OpenForReading("C:\\f.txt");
+        ASSERT_NE(h_, INVALID_HANDLE_VALUE);
+    }
+    bool CallFails() override {
+        return SetFilePointer(h_, 2, nullptr, FILE_CURRENT) == INVALID_SET_FILE_POINTER;
+    }
+    void ExpectNoEffect() override {
+        // The first call moved to 2; the failed one left the pointer there.
+        char c = 0;
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(h_, &c, 1, &read, nullptr));
+        EXPECT_EQ(c, '2');
+    }
+    void Cleanup() override { CloseHandle(h_); }
+};
+
+class WriteFileCall : public CallUnderTest {
+    HANDLE h_ = nullptr;
+    DWORD written_ = 0;
+
+public:
+    void Arrange() override {
+        h_ = CreateFileA("C:\\w.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+        ASSERT_NE(h_, INVALID_HANDLE_VALUE);
+    }
+    bool CallFails() override {
+        written_ = 99;
+        return !WriteFile(h_, "ab", 2, &written_, nullptr);
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(written_, 0u);
+        EXPECT_EQ(winsim::FileContents("C:\\w.txt"), "ab");
+    }
+    void Cleanup() override { CloseHandle(h_); }
+};
+
+class ReadFileCall : public CallUnderTest {
+    HANDLE h_ = nullptr;
+    char buffer_[8] = {};
+    DWORD read_ = 0;
+
+public:
+    void Arrange() override {
+        ASSERT_TRUE(winsim::PutFile("C:\\r.txt", "abcdefgh"));
+        h_ = OpenForReading("C:\\r.txt");
+        ASSERT_NE(h_, INVALID_HANDLE_VALUE);
+    }
+    bool CallFails() override {
+        std::memset(buffer_, '#', sizeof buffer_);
+        read_ = 99;
+        return !ReadFile(h_, buffer_, 2, &read_, nullptr);
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(read_, 0u);
+        EXPECT_EQ(buffer_[0], '#');
+        EXPECT_EQ(SetFilePointer(h_, 0, nullptr, FILE_CURRENT), 2u);
+    }
+    void Cleanup() override { CloseHandle(h_); }
+};
+
+class GetFileSizeCall : public CallUnderTest {
+    HANDLE h_ = nullptr;
+    DWORD high_ = 0;
+
+public:
+    void Arrange() override {
+        ASSERT_TRUE(winsim::PutFile("C:\\s.txt", "12345"));
+        h_ = OpenForReading("C:\\s.txt");
+        ASSERT_NE(h_, INVALID_HANDLE_VALUE);
+    }
+    bool CallFails() override {
+        high_ = 77;
+        return GetFileSize(h_, &high_) == INVALID_FILE_SIZE;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(high_, 77u); }
+    void Cleanup() override { CloseHandle(h_); }
+};
+
+class CloseHandleCall : public CallUnderTest {
+    std::vector<HANDLE> open_;
+
+public:
+    void Arrange() override {
+        ASSERT_TRUE(winsim::PutFile("C:\\c.txt", "x"));
+        for (int i = 0; i < 3; ++i) open_.push_back(OpenForReading("C:\\c.txt"));
+    }
+    bool CallFails() override {
+        if (!CloseHandle(open_.back())) return true;
+        open_.pop_back();
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(winsim::OpenHandleCount(), 2u);
+        EXPECT_EQ(GetFileSize(open_.back(), nullptr), 1u) << "the handle still works";
+    }
+    void Cleanup() override {
+        for (HANDLE h : open_) CloseHandle(h);
+    }
+};
+
+class FindFirstFileCall : public CallUnderTest {
+    WIN32_FIND_DATAA data_{};
+
+public:
+    bool CallFails() override {
+        std::memset(&data_, 'Z', sizeof data_);
+        HANDLE h = FindFirstFileA("C:\\Windows\\*", &data_);
+        if (h == INVALID_HANDLE_VALUE) return true;
+        FindClose(h);
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(winsim::OpenHandleCount(), 0u);
+        EXPECT_EQ(data_.cFileName[0], 'Z');
+    }
+};
+
+class FindCloseCall : public CallUnderTest {
+    std::vector<HANDLE> open_;
+
+public:
+    void Arrange() override {
+        WIN32_FIND_DATAA data;
+        for (int i = 0; i < 3; ++i) open_.push_back(FindFirstFileA("C:\\Windows\\*", &data));
+    }
+    bool CallFails() override {
+        if (!FindClose(open_.back())) return true;
+        open_.pop_back();
+        return false;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(winsim::OpenHandleCount(), 2u); }
+    void Cleanup() override {
+        for (HANDLE h : open_) FindClose(h);
+    }
+};
+
+class CreateDirectoryCall : public CallUnderTest {
+    int n_ = 0;
+    std::string last_;
+
+public:
+    bool CallFails() override {
+        last_ = "C:\\dir" + std::to_string(++n_);
+        return !CreateDirectoryA(last_.c_str(), nullptr);
+    }
+    void ExpectNoEffect() override { EXPECT_FALSE(winsim::Exists(last_)); }
+};
+
+// Removes folders d1, d2... in turn; a failed call leaves its folder for the next.
+class RemoveDirectoryCall : public CallUnderTest {
+    int removed_ = 0;
+
+    std::string Next() const { return "C:\\d" + std::to_string(removed_ + 1); }
+
+public:
+    void Arrange() override {
+        for (int i = 1; i <= 3; ++i) ASSERT_TRUE(winsim::MakeDirectories("C:\\d" + std::to_string(i)));
+    }
+    bool CallFails() override {
+        if (!RemoveDirectoryA(Next().c_str())) return true;
+        ++removed_;
+        return false;
+    }
+    void ExpectNoEffect() override { EXPECT_TRUE(winsim::Exists(Next())); }
+};
+
+// Deletes files f1, f2... in turn; a failed call leaves its file for the next.
+class DeleteFileCall : public CallUnderTest {
+    int deleted_ = 0;
+
+    std::string Next() const { return "C:\\f" + std::to_string(deleted_ + 1); }
+
+public:
+    void Arrange() override {
+        for (int i = 1; i <= 3; ++i) ASSERT_TRUE(winsim::PutFile("C:\\f" + std::to_string(i), "x"));
+    }
+    bool CallFails() override {
+        if (!DeleteFileA(Next().c_str())) return true;
+        ++deleted_;
+        return false;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(winsim::FileContents(Next()), "x"); }
+};
+
+class GetTempPathCall : public CallUnderTest {
+    char buffer_[MAX_PATH] = {};
+
+public:
+    bool CallFails() override {
+        std::memset(buffer_, 'Q', sizeof buffer_);
+        return GetTempPathA(MAX_PATH, buffer_) == 0;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(buffer_[0], 'Q'); }
+};
+
+class FormatMessageCall : public CallUnderTest {
+    char* text_ = nullptr;
+
+public:
+    bool CallFails() override {
+        text_ = reinterpret_cast<char*>(this);  // anything but NULL
+        const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER |
+                                           FORMAT_MESSAGE_IGNORE_INSERTS,
+                                       nullptr, ERROR_ACCESS_DENIED, 0,
+                                       reinterpret_cast<LPSTR>(&text_), 0, nullptr);
+        if (n == 0) return true;
+        LocalFree(text_);
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(text_, nullptr) << "the caller's pointer is left NULL";
+        EXPECT_EQ(winsim::LiveAllocationCount(), 0u);
+    }
+};
+
+class LocalAllocCall : public CallUnderTest {
+public:
+    bool CallFails() override {
+        HLOCAL block = LocalAlloc(LPTR, 16);
+        if (block == nullptr) return true;
+        LocalFree(block);
+        return false;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(winsim::LiveAllocationCount(), 0u); }
+};
+
+class LocalFreeCall : public CallUnderTest {
+    std::vector<HLOCAL> blocks_;
+
+public:
+    void Arrange() override {
+        for (int i = 0; i < 3; ++i) blocks_.push_back(LocalAlloc(LMEM_FIXED, 8));
+    }
+    bool CallFails() override {
+        // LocalFree fails by handing the block back.
+        if (LocalFree(blocks_.back()) == blocks_.back()) return true;
+        blocks_.pop_back();
+        return false;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(winsim::LiveAllocationCount(), 2u); }
+    void Cleanup() override {
+        for (HLOCAL b : blocks_) LocalFree(b);
+    }
+};
+
+struct FallibleCall {
+    const char* name;
+    std::function<std::unique_ptr<CallUnderTest>()> make;
+};
+
+void PrintTo(const FallibleCall& call, std::ostream* os) { *os << call.name; }
+
+template <class T>
+FallibleCall Call(const char* name) {
+    return {name, [] { return std::make_unique<T>(); }};
+}
+
+const FallibleCall kFallibleCalls[] = {
+    Call<CreateFileCall>("CreateFileA"),
+    Call<SetFilePointerCall>("SetFilePointer"),
+    Call<WriteFileCall>("WriteFile"),
+    Call<ReadFileCall>("ReadFile"),
+    Call<GetFileSizeCall>("GetFileSize"),
+    Call<CloseHandleCall>("CloseHandle"),
+    Call<FindFirstFileCall>("FindFirstFileA"),
+    Call<FindCloseCall>("FindClose"),
+    Call<CreateDirectoryCall>("CreateDirectoryA"),
+    Call<RemoveDirectoryCall>("RemoveDirectoryA"),
+    Call<DeleteFileCall>("DeleteFileA"),
+    Call<GetTempPathCall>("GetTempPathA"),
+    Call<FormatMessageCall>("FormatMessageA"),
+    Call<LocalAllocCall>("LocalAlloc"),
+    Call<LocalFreeCall>("LocalFree"),
+};
+
+class FaultPlanTest : public WinsimTest, public ::testing::WithParamInterface<FallibleCall> {
+protected:
+    void SetUp() override {
+        WinsimTest::SetUp();
+        call_ = GetParam().make();
+        call_->Arrange();
+    }
+    void TearDown() override {
+        call_->Cleanup();
+        WinsimTest::TearDown();
+    }
+    std::unique_ptr<CallUnderTest> call_;
+};
+
+TEST_P(FaultPlanTest, NthCallFailsWithThePlannedCodeAndChangesNothing) {
+    const std::string name = GetParam().name;
+    winsim::FailNthCall(name, 2, kPlanned);
+
+    EXPECT_FALSE(call_->CallFails()) << "call 1 is not planned to fail";
+    SetLastError(ERROR_SUCCESS);
+    ASSERT_TRUE(call_->CallFails()) << "call 2 returns the failure result";
+    EXPECT_EQ(GetLastError(), kPlanned);
+    call_->ExpectNoEffect();
+    EXPECT_FALSE(call_->CallFails()) << "call 3 is not planned to fail";
+    EXPECT_EQ(winsim::CallCount(name), 3u);
+}
+
+TEST_P(FaultPlanTest, EveryCallFailsUntilTheFaultsAreCleared) {
+    const std::string name = GetParam().name;
+    winsim::FailEveryCall(name, kPlanned);
+    for (int i = 0; i < 3; ++i) {
+        SetLastError(ERROR_SUCCESS);
+        EXPECT_TRUE(call_->CallFails()) << "call " << i + 1;
+        EXPECT_EQ(GetLastError(), kPlanned);
+    }
+    winsim::ClearFaults();
+    EXPECT_FALSE(call_->CallFails());
+    EXPECT_EQ(winsim::CallCount(name), 4u) << "failed calls are counted too";
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFallibleCall, FaultPlanTest, ::testing::ValuesIn(kFallibleCalls),
+                         [](const ::testing::TestParamInfo<FallibleCall>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// ---------------------------------------------------------------------------
+// Counting and the log
+
+using FaultPlanBookkeeping = WinsimTest;
+
+int Format(char* out, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int n = wvsprintfA(out, format, args);
+    va_end(args);
+    return n;
+}
+
+TEST_F(FaultPlanBookkeeping, LogHoldsFallibleCallsInOrderAndNothingElse) {
+    HANDLE h = CreateFileA("C:\\log.txt", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(h, "x", 1, &written, nullptr);
+    SetLastError(GetLastError());
+    OutputDebugStringA("trace");
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char text[64];
+    Format(text, "%d", lstrlenA("abc") + lstrcmpiA("a", "A"));
+    CloseHandle(h);
+    winsim::FailNthCall("CreateFileA", 2, kPlanned);
+    CreateFileA("C:\\log.txt", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+
+    const std::vector<std::string> expected = {"CreateFileA", "WriteFile", "CloseHandle",
+                                               "CreateFileA"};
+    EXPECT_EQ(winsim::CallLog(), expected) << "the failed call is logged as well";
+    EXPECT_EQ(winsim::CallCount("CreateFileA"), 2u);
+    EXPECT_EQ(winsim::CallCount("ReadFile"), 0u);
+}
+
+TEST_F(FaultPlanBookkeeping, CallsAreNumberedFromResetNotFromThePlan) {
+    char buffer[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, buffer), 0u);
+    ASSERT_NE(GetTempPathA(MAX_PATH, buffer), 0u);
+    winsim::FailNthCall("GetTempPathA", 2, kPlanned);  // already made: never fires
+    winsim::FailNthCall("GetTempPathA", 3, kPlanned);
+    EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 0u);
+    EXPECT_NE(GetTempPathA(MAX_PATH, buffer), 0u);
+}
+
+TEST_F(FaultPlanBookkeeping, SeveralPlannedCallsOfOneNameEachFailWithTheirOwnCode) {
+    winsim::FailNthCall("LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
+    winsim::FailNthCall("LocalAlloc", 3, ERROR_OUTOFMEMORY);
+    EXPECT_EQ(LocalAlloc(LPTR, 4), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
+    HLOCAL second = LocalAlloc(LPTR, 4);
+    EXPECT_NE(second, nullptr);
+    EXPECT_EQ(LocalAlloc(LPTR, 4), nullptr);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OUTOFMEMORY));
+    LocalFree(second);
+}
+
+TEST_F(FaultPlanBookkeeping, APlanForOneCallLeavesTheOthersAlone) {
+    winsim::FailEveryCall("CloseHandle", kPlanned);
+    HANDLE h = CreateFileA("C:\\other.txt", GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(CloseHandle(h));
+    EXPECT_EQ(winsim::OpenHandleCount(), 1u);
+    winsim::ClearFaults();
+    EXPECT_TRUE(CloseHandle(h));
+}
+
+TEST_F(FaultPlanBookkeeping, ClearFaultsKeepsTheCounts) {
+    winsim::FailEveryCall("LocalAlloc", kPlanned);
+    LocalAlloc(LPTR, 1);
+    winsim::ClearFaults();
+    EXPECT_EQ(winsim::CallCount("LocalAlloc"), 1u);
+    EXPECT_EQ(winsim::CallLog().size(), 1u);
+}
+
+TEST_F(FaultPlanBookkeeping, MisnamedOrMisnumberedPlansAreRefused) {
+    // A typo would otherwise give a plan that silently never fires.
+    EXPECT_THROW(winsim::FailNthCall("CreateFile", 1, kPlanned), std::invalid_argument);
+    EXPECT_THROW(winsim::FailEveryCall("createfilea", kPlanned), std::invalid_argument);
+    EXPECT_THROW(winsim::FailEveryCall("GetLastError", kPlanned), std::invalid_argument);
+    EXPECT_THROW(winsim::CallCount("wvsprintfA"), std::invalid_argument);
+    EXPECT_THROW(winsim::FailNthCall("CreateFileA", 0, kPlanned), std::invalid_argument);
+}
+
+}  // namespace

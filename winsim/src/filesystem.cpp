@@ -1,0 +1,722 @@
+// Drives, folders and files: Win32 path rules, CreateFileA and the calls on
+// file and find handles, folder calls, and the test helpers that set up and
+// inspect files.
+#include "state.h"
+
+#include <winsim/machine.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <limits>
+
+namespace winsim::detail {
+namespace {
+
+// Attribute bits that CreateFileA and PutFile store on a file.
+constexpr DWORD kFileAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
+                                     FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                     0x00000100 /* TEMPORARY */ | 0x00001000 /* OFFLINE */ |
+                                     0x00002000 /* NOT_CONTENT_INDEXED */;
+
+// Access rights beyond GENERIC_READ/GENERIC_WRITE that map onto file data.
+constexpr DWORD kFileReadData = 0x0001;
+constexpr DWORD kFileWriteData = 0x0002;
+constexpr DWORD kFileAppendData = 0x0004;
+constexpr DWORD kFileExecute = 0x0020;
+constexpr DWORD kDelete = 0x00010000;
+constexpr DWORD kGenericExecute = 0x20000000;
+constexpr DWORD kGenericAll = 0x10000000;
+
+// Longest name component NTFS accepts.
+constexpr size_t kMaxComponent = 255;
+// Files stop growing here (ERROR_DISK_FULL) rather than exhaust the host.
+constexpr uint64_t kMaxFileSize = uint64_t{256} << 20;
+
+char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+FILETIME Now() { return CurrentFileTime(); }
+
+std::shared_ptr<Node> NewFolder(const std::string& name, Node* parent, FILETIME now) {
+    auto node = std::make_shared<Node>();
+    node->name = name;
+    node->attributes = FILE_ATTRIBUTE_DIRECTORY;
+    node->created = now;
+    node->written = now;
+    node->parent = parent;
+    return node;
+}
+
+std::shared_ptr<Node> NewFile(const std::string& name, Node* parent, DWORD attributes) {
+    auto node = std::make_shared<Node>();
+    node->name = name;
+    node->attributes = attributes;
+    node->created = node->written = Now();
+    node->parent = parent;
+    return node;
+}
+
+std::shared_ptr<Node> Child(const Node& folder, const std::string& name) {
+    auto it = folder.children.find(name);
+    return it == folder.children.end() ? nullptr : it->second;
+}
+
+// ---------------------------------------------------------------------------
+// Paths
+
+struct ParsedPath {
+    char drive = 'C';
+    std::vector<std::string> parts;  // below the drive root, "." and ".." resolved
+    bool trailing_separator = false;
+    bool wildcard = false;  // the last component holds '*' or '?'
+};
+
+bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
+
+// Win32 drops trailing spaces and dots from a path component.
+std::string StripTrailingDotsAndSpaces(std::string s) {
+    if (s == "." || s == "..") return s;
+    while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
+    return s;
+}
+
+DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out) {
+    if (path == nullptr || *path == '\0') return ERROR_PATH_NOT_FOUND;
+    std::string s(path);
+    // The ANSI calls convert the name into a MAX_PATH buffer first.
+    if (s.size() > MAX_PATH) return kErrorFilenameExcedRange;
+    std::replace(s.begin(), s.end(), '/', '\\');
+    if (s.rfind("\\\\?\\", 0) == 0) {
+        s.erase(0, 4);
+    } else if (s.rfind("\\\\", 0) == 0) {
+        return kErrorBadNetPath;  // no network on this machine
+    }
+
+    const FileSystem& fs = M().fs;
+    ParsedPath result;
+    size_t pos = 0;
+    if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
+        result.drive = Upper(s[0]);
+        pos = 2;
+        // "C:name" is relative to the current folder of that drive; only the
+        // current drive has one, others start at their root.
+        if ((pos >= s.size() || s[pos] != '\\') && result.drive == fs.current_drive) {
+            result.parts = fs.current_dir;
+        }
+    } else if (s[0] == '\\') {
+        result.drive = fs.current_drive;
+    } else {
+        result.drive = fs.current_drive;
+        result.parts = fs.current_dir;
+    }
+
+    std::vector<std::string> components;
+    for (size_t start = pos; start <= s.size();) {
+        size_t end = s.find('\\', start);
+        if (end == std::string::npos) end = s.size();
+        if (end > start) components.push_back(s.substr(start, end - start));
+        start = end + 1;
+    }
+    for (size_t i = 0; i < components.size(); ++i) {
+        const bool last = i + 1 == components.size();
+        std::string c = components[i];
+        const bool wild = HasWildcard(c);
+        if (wild && !(allow_wildcards && last)) return ERROR_INVALID_NAME;
+        // A search pattern keeps its dots: "*." asks for names without one.
+        if (!wild) c = StripTrailingDotsAndSpaces(c);
+        if (c.empty() || c == ".") continue;
+        if (c == "..") {
+            if (!result.parts.empty()) result.parts.pop_back();
+            continue;
+        }
+        for (char ch : c) {
+            const unsigned char u = static_cast<unsigned char>(ch);
+            if (u < 0x20 || std::strchr("<>:\"|", ch) != nullptr) return ERROR_INVALID_NAME;
+        }
+        if (c.size() > kMaxComponent) return ERROR_INVALID_NAME;
+        result.parts.push_back(c);
+        if (last) result.wildcard = wild;
+    }
+    result.trailing_separator = s.back() == '\\' && !result.parts.empty();
+    *out = std::move(result);
+    return ERROR_SUCCESS;
+}
+
+struct Location {
+    std::shared_ptr<Node> parent;  // null for a drive's root
+    std::shared_ptr<Node> node;    // null when the last component is missing
+    std::string leaf;
+};
+
+// Finds the folder holding the last component; every folder on the way
+// must exist.
+DWORD Locate(const ParsedPath& path, Location* out) {
+    const FileSystem& fs = M().fs;
+    auto drive = fs.drives.find(path.drive);
+    if (drive == fs.drives.end()) return ERROR_PATH_NOT_FOUND;
+    Location result;
+    std::shared_ptr<Node> folder = drive->second;
+    if (path.parts.empty()) {
+        result.node = folder;
+        *out = std::move(result);
+        return ERROR_SUCCESS;
+    }
+    for (size_t i = 0; i + 1 < path.parts.size(); ++i) {
+        folder = Child(*folder, path.parts[i]);
+        if (!folder || !folder->IsDirectory()) return ERROR_PATH_NOT_FOUND;
+    }
+    result.parent = folder;
+    result.leaf = path.parts.back();
+    result.node = Child(*folder, result.leaf);
+    *out = std::move(result);
+    return ERROR_SUCCESS;
+}
+
+DWORD Resolve(const char* name, bool allow_wildcards, ParsedPath* path, Location* where) {
+    DWORD error = ParsePath(name, allow_wildcards, path);
+    if (error == ERROR_SUCCESS) error = Locate(*path, where);
+    return error;
+}
+
+// ---------------------------------------------------------------------------
+// Sharing
+
+template <class F>
+void ForEachFileHandle(const Node* node, F f) {
+    for (auto& [value, object] : M().handles) {
+        if (object->kind != HandleKind::File) continue;
+        auto* file = static_cast<FileHandle*>(object.get());
+        if (file->node.get() == node) f(*file);
+    }
+}
+
+// Each open handle's share mode must allow the new access, and the new
+// share mode must allow each open handle's access. Opens without data
+// access take no part, on either side.
+bool SharingAllows(const Node* node, const Access& access, DWORD share) {
+    if (!access.Any()) return true;
+    bool allowed = true;
+    ForEachFileHandle(node, [&](const FileHandle& open) {
+        if (!open.access.Any()) return;
+        if ((access.SharesRead() && !(open.share & FILE_SHARE_READ)) ||
+            (access.write && !(open.share & FILE_SHARE_WRITE)) ||
+            (access.remove && !(open.share & FILE_SHARE_DELETE)) ||
+            (open.access.SharesRead() && !(share & FILE_SHARE_READ)) ||
+            (open.access.write && !(share & FILE_SHARE_WRITE)) ||
+            (open.access.remove && !(share & FILE_SHARE_DELETE))) {
+            allowed = false;
+        }
+    });
+    return allowed;
+}
+
+// ---------------------------------------------------------------------------
+// Search patterns, matched as FindFirstFile does: "*.*" is "*"; '?' may
+// match nothing at a dot or at the end of the name; a dot before a wildcard
+// or at the end may match the end of the name; '*' before a dot stops at the
+// name's last dot.
+
+constexpr char kDosStar = '<';
+constexpr char kDosQm = '>';
+constexpr char kDosDot = '"';
+
+std::string TranslatePattern(const std::string& pattern) {
+    if (pattern == "*.*") return "*";
+    std::string out = pattern;
+    for (size_t i = 0; i < out.size(); ++i) {
+        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
+        if (pattern[i] == '?') {
+            out[i] = kDosQm;
+        } else if (pattern[i] == '.' && (next == '?' || next == '*' || next == '\0')) {
+            out[i] = kDosDot;
+        } else if (pattern[i] == '*' && next == '.') {
+            out[i] = kDosStar;
+        }
+    }
+    return out;
+}
+
+bool MatchFrom(const std::string& p, size_t pi, const std::string& n, size_t ni) {
+    while (pi < p.size()) {
+        const char c = p[pi];
+        if (c == '*') {
+            for (size_t k = ni; k <= n.size(); ++k) {
+                if (MatchFrom(p, pi + 1, n, k)) return true;
+            }
+            return false;
+        }
+        if (c == kDosStar) {
+            const size_t last_dot = n.rfind('.');
+            const size_t limit =
+                (last_dot != std::string::npos && last_dot >= ni) ? last_dot : n.size();
+            for (size_t k = ni; k <= limit; ++k) {
+                if (MatchFrom(p, pi + 1, n, k)) return true;
+            }
+            return false;
+        }
+        if (c == kDosQm) {
+            if (ni == n.size() || n[ni] == '.') {
+                while (pi < p.size() && p[pi] == kDosQm) ++pi;
+                continue;
+            }
+            ++pi;
+            ++ni;
+            continue;
+        }
+        if (c == kDosDot) {
+            if (ni == n.size()) {
+                ++pi;
+                continue;
+            }
+            if (n[ni] != '.') return false;
+            ++pi;
+            ++ni;
+            continue;
+        }
+        if (ni == n.size() || Upper(c) != Upper(n[ni])) return false;
+        ++pi;
+        ++ni;
+    }
+    return ni == n.size();
+}
+
+bool MatchPattern(const std::string& translated, const std::string& name) {
+    return MatchFrom(translated, 0, name, 0);
+}
+
+WIN32_FIND_DATAA FindData(const Node& node, const std::string& name) {
+    WIN32_FIND_DATAA data;
+    std::memset(&data, 0, sizeof data);
+    data.dwFileAttributes = node.attributes;
+    data.ftCreationTime = node.created;
+    data.ftLastAccessTime = node.written;
+    data.ftLastWriteTime = node.written;
+    if (!node.IsDirectory()) {
+        const uint64_t size = node.data.size();
+        data.nFileSizeHigh = static_cast<DWORD>(size >> 32);
+        data.nFileSizeLow = static_cast<DWORD>(size);
+    }
+    std::strncpy(data.cFileName, name.c_str(), MAX_PATH - 1);
+    return data;
+}
+
+bool IsPseudoHandle(HANDLE h) {
+    // The current process (-1) and current thread (-2).
+    const intptr_t v = reinterpret_cast<intptr_t>(h);
+    return v == -1 || v == -2;
+}
+
+}  // namespace
+
+bool NameLess::operator()(const std::string& a, const std::string& b) const {
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char x = static_cast<unsigned char>(Upper(a[i]));
+        const unsigned char y = static_cast<unsigned char>(Upper(b[i]));
+        if (x != y) return x < y;
+    }
+    return a.size() < b.size();
+}
+
+Access Access::FromMask(DWORD desired) {
+    Access a;
+    a.read = (desired & (GENERIC_READ | kGenericAll | kFileReadData)) != 0;
+    a.write = (desired & (GENERIC_WRITE | kGenericAll | kFileWriteData | kFileAppendData)) != 0;
+    a.execute = (desired & (kGenericExecute | kFileExecute)) != 0;
+    a.remove = (desired & (kDelete | kGenericAll)) != 0;
+    return a;
+}
+
+void SeedFileSystem(FileSystem& fs, FILETIME now) {
+    auto root = NewFolder("C:", nullptr, now);
+    fs.drives.clear();
+    fs.drives['C'] = root;
+    fs.current_drive = 'C';
+    fs.current_dir.clear();
+    auto add = [&](Node& parent, const char* name) -> Node& {
+        auto folder = NewFolder(name, &parent, now);
+        Node& ref = *folder;
+        parent.children.emplace(name, std::move(folder));
+        return ref;
+    };
+    Node& windows = add(*root, "Windows");
+    add(windows, "System32");
+    add(windows, "INF");
+    Node& users = add(*root, "Users");
+    Node& user = add(users, "user");
+    Node& appdata = add(user, "AppData");
+    Node& local = add(appdata, "Local");
+    add(local, "Temp");
+}
+
+}  // namespace winsim::detail
+
+using namespace winsim::detail;
+
+// ---------------------------------------------------------------------------
+// Win32 file calls
+
+HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE) {
+    if (auto fault = EnterCall("CreateFileA")) return Fail(*fault, INVALID_HANDLE_VALUE);
+    const DWORD disposition = dwCreationDisposition;
+    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    }
+    const Access access = Access::FromMask(dwDesiredAccess);
+    if (disposition == TRUNCATE_EXISTING && !access.write) {
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    }
+    ParsedPath path;
+    Location where;
+    if (DWORD error = Resolve(lpFileName, false, &path, &where)) {
+        return Fail(error, INVALID_HANDLE_VALUE);
+    }
+    const DWORD requested_attributes = dwFlagsAndAttributes & kFileAttributeMask;
+    std::shared_ptr<Node> node = where.node;
+    DWORD last_error = ERROR_SUCCESS;
+
+    if (!node) {
+        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
+            return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+        }
+        if (path.trailing_separator) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        node = NewFile(where.leaf, where.parent.get(),
+                       requested_attributes | FILE_ATTRIBUTE_ARCHIVE);
+        where.parent->children.emplace(where.leaf, node);
+    } else {
+        if (node->IsDirectory()) {
+            return Fail(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED,
+                        INVALID_HANDLE_VALUE);
+        }
+        if (path.trailing_separator) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
+        const bool overwrite = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
+        if ((node->attributes & FILE_ATTRIBUTE_READONLY) &&
+            (access.write || access.remove || overwrite)) {
+            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        }
+        // Overwriting a hidden or system file must restate those attributes.
+        const DWORD kept = node->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        if (disposition == CREATE_ALWAYS && (kept & ~requested_attributes) != 0) {
+            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
+        }
+        if (!SharingAllows(node.get(), access, dwShareMode)) {
+            return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
+        }
+        if (overwrite) {
+            node->data.clear();
+            node->written = CurrentFileTime();
+        }
+        if (disposition == CREATE_ALWAYS) {
+            node->attributes = requested_attributes | FILE_ATTRIBUTE_ARCHIVE;
+        }
+        last_error = ERROR_ALREADY_EXISTS;
+    }
+
+    auto file = std::make_unique<FileHandle>();
+    file->node = node;
+    file->access = access;
+    file->share = dwShareMode;
+    HANDLE handle = AddHandle(std::move(file));
+    if (disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS) SetLastError(last_error);
+    return handle;
+}
+
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
+                            DWORD dwMoveMethod) {
+    if (auto fault = EnterCall("SetFilePointer")) return Fail(*fault, INVALID_SET_FILE_POINTER);
+    FileHandle* file = LookupHandle<FileHandle>(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
+    int64_t distance = lDistanceToMove;
+    if (lpDistanceToMoveHigh != nullptr) {
+        distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(
+                                             *lpDistanceToMoveHigh))
+                                         << 32) |
+                                        static_cast<uint32_t>(lDistanceToMove));
+    }
+    int64_t base = 0;
+    switch (dwMoveMethod) {
+    case FILE_BEGIN: base = 0; break;
+    case FILE_CURRENT: base = static_cast<int64_t>(file->position); break;
+    case FILE_END: base = static_cast<int64_t>(file->node->data.size()); break;
+    default: return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
+    }
+    if (distance > 0 && base > std::numeric_limits<int64_t>::max() - distance) {
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
+    }
+    const int64_t target = base + distance;
+    if (target < 0) return Fail(ERROR_NEGATIVE_SEEK, INVALID_SET_FILE_POINTER);
+    // Without a high part the new position must fit in 32 bits.
+    if (lpDistanceToMoveHigh == nullptr && target > 0xFFFFFFFFll) {
+        return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
+    }
+    file->position = static_cast<uint64_t>(target);
+    if (lpDistanceToMoveHigh != nullptr) {
+        *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint32_t>(file->position >> 32));
+    }
+    const DWORD low = static_cast<DWORD>(file->position);
+    // A position whose low part looks like the failure value is told apart
+    // by a cleared last-error value.
+    if (low == INVALID_SET_FILE_POINTER) SetLastError(NO_ERROR);
+    return low;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+    if (auto fault = EnterCall("WriteFile")) return Fail(*fault, FALSE);
+    FileHandle* file = LookupHandle<FileHandle>(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (lpNumberOfBytesWritten == nullptr && lpOverlapped == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (!file->access.write) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) {
+        return Fail(kErrorInvalidUserBuffer, FALSE);
+    }
+    uint64_t position = file->position;
+    if (lpOverlapped != nullptr) {
+        position = (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset;
+    }
+    if (nNumberOfBytesToWrite != 0) {
+        if (position + nNumberOfBytesToWrite > kMaxFileSize) return Fail(kErrorDiskFull, FALSE);
+        std::string& data = file->node->data;
+        const size_t at = static_cast<size_t>(position);
+        if (data.size() < at + nNumberOfBytesToWrite) data.resize(at + nNumberOfBytesToWrite, '\0');
+        std::memcpy(&data[at], lpBuffer, nNumberOfBytesToWrite);
+        file->node->written = CurrentFileTime();
+    }
+    file->position = position + nNumberOfBytesToWrite;
+    if (lpOverlapped != nullptr) lpOverlapped->InternalHigh = nNumberOfBytesToWrite;
+    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
+    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    if (auto fault = EnterCall("ReadFile")) return Fail(*fault, FALSE);
+    FileHandle* file = LookupHandle<FileHandle>(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    if (lpNumberOfBytesRead == nullptr && lpOverlapped == nullptr) {
+        return Fail(ERROR_INVALID_PARAMETER, FALSE);
+    }
+    if (!file->access.read) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) {
+        return Fail(kErrorInvalidUserBuffer, FALSE);
+    }
+    uint64_t position = file->position;
+    if (lpOverlapped != nullptr) {
+        position = (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset;
+    }
+    const std::string& data = file->node->data;
+    // An overlapped read that starts at or past the end reports it.
+    if (lpOverlapped != nullptr && nNumberOfBytesToRead != 0 && position >= data.size()) {
+        return Fail(kErrorHandleEof, FALSE);
+    }
+    DWORD count = 0;
+    if (position < data.size()) {
+        count = static_cast<DWORD>(
+            std::min<uint64_t>(nNumberOfBytesToRead, data.size() - position));
+        std::memcpy(lpBuffer, data.data() + position, count);
+    }
+    file->position = position + count;
+    if (lpOverlapped != nullptr) lpOverlapped->InternalHigh = count;
+    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = count;
+    return TRUE;
+}
+
+DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+    if (auto fault = EnterCall("GetFileSize")) return Fail(*fault, INVALID_FILE_SIZE);
+    FileHandle* file = LookupHandle<FileHandle>(hFile);
+    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_SIZE);
+    const uint64_t size = file->node->data.size();
+    if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+    const DWORD low = static_cast<DWORD>(size);
+    if (low == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
+    return low;
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    if (auto fault = EnterCall("CloseHandle")) return Fail(*fault, FALSE);
+    // Closing a pseudo handle does nothing and succeeds.
+    if (IsPseudoHandle(hObject)) return TRUE;
+    // Of the kinds so far only files close here; a find handle needs FindClose.
+    if (LookupHandle<FileHandle>(hObject) == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    RemoveHandle(hObject);
+    return TRUE;
+}
+
+HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
+    if (auto fault = EnterCall("FindFirstFileA")) return Fail(*fault, INVALID_HANDLE_VALUE);
+    if (lpFindFileData == nullptr) return Fail(kErrorNoAccess, INVALID_HANDLE_VALUE);
+    ParsedPath path;
+    if (DWORD error = ParsePath(lpFileName, true, &path)) return Fail(error, INVALID_HANDLE_VALUE);
+    // A drive's root and a name ending in a separator name no entry to find.
+    if (path.parts.empty() || path.trailing_separator) {
+        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    }
+    Location where;
+    if (DWORD error = Locate(path, &where)) {
+        // The folder to search is a file.
+        ParsedPath folder = path;
+        folder.parts.pop_back();
+        Location at;
+        if (!folder.parts.empty() && Locate(folder, &at) == ERROR_SUCCESS && at.node &&
+            !at.node->IsDirectory()) {
+            error = kErrorDirectory;
+        }
+        return Fail(error, INVALID_HANDLE_VALUE);
+    }
+
+    auto find = std::make_unique<FindHandle>();
+    const Node& folder = *where.parent;
+    if (path.wildcard) {
+        const std::string pattern = TranslatePattern(where.leaf);
+        if (folder.parent != nullptr) {
+            if (MatchPattern(pattern, ".")) find->entries.push_back(FindData(folder, "."));
+            if (MatchPattern(pattern, "..")) find->entries.push_back(FindData(*folder.parent, ".."));
+        }
+        for (const auto& [name, child] : folder.children) {
+            if (MatchPattern(pattern, name)) find->entries.push_back(FindData(*child, name));
+        }
+    } else if (where.node) {
+        find->entries.push_back(FindData(*where.node, where.node->name));
+    }
+    if (find->entries.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    *lpFindFileData = find->entries[0];
+    find->next = 1;
+    return AddHandle(std::move(find));
+}
+
+BOOL WINAPI FindClose(HANDLE hFindFile) {
+    if (auto fault = EnterCall("FindClose")) return Fail(*fault, FALSE);
+    if (LookupHandle<FindHandle>(hFindFile) == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
+    RemoveHandle(hFindFile);
+    return TRUE;
+}
+
+BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
+    if (auto fault = EnterCall("CreateDirectoryA")) return Fail(*fault, FALSE);
+    ParsedPath path;
+    Location where;
+    if (DWORD error = Resolve(lpPathName, false, &path, &where)) return Fail(error, FALSE);
+    if (where.node) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+    where.parent->children.emplace(where.leaf,
+                                   NewFolder(where.leaf, where.parent.get(), CurrentFileTime()));
+    return TRUE;
+}
+
+BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
+    if (auto fault = EnterCall("RemoveDirectoryA")) return Fail(*fault, FALSE);
+    ParsedPath path;
+    Location where;
+    if (DWORD error = Resolve(lpPathName, false, &path, &where)) return Fail(error, FALSE);
+    if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (!where.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);  // a drive's root
+    const Node& folder = *where.node;
+    if (!folder.IsDirectory()) return Fail(kErrorDirectory, FALSE);
+    if (folder.attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (!folder.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
+    // The process holds its current folder, and with it every folder above.
+    const FileSystem& fs = M().fs;
+    if (path.drive == fs.current_drive) {
+        const Node* at = fs.drives.at(fs.current_drive).get();
+        for (const std::string& part : fs.current_dir) {
+            auto next = Child(*at, part);
+            if (!next) break;
+            at = next.get();
+            if (at == &folder) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+        }
+    }
+    where.parent->children.erase(where.leaf);
+    return TRUE;
+}
+
+BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
+    if (auto fault = EnterCall("DeleteFileA")) return Fail(*fault, FALSE);
+    ParsedPath path;
+    Location where;
+    if (DWORD error = Resolve(lpFileName, false, &path, &where)) return Fail(error, FALSE);
+    if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (where.node->IsDirectory()) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    if (path.trailing_separator) return Fail(ERROR_INVALID_NAME, FALSE);
+    // Deleting opens the file for DELETE, sharing everything.
+    if (!SharingAllows(where.node.get(), Access::FromMask(kDelete),
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    }
+    if (where.node->attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // The name goes at once; handles still open keep reading and writing
+    // the unnamed file.
+    where.node->parent = nullptr;
+    where.parent->children.erase(where.leaf);
+    return TRUE;
+}
+
+// ---------------------------------------------------------------------------
+// Test helpers
+
+namespace winsim {
+
+bool MakeDirectories(const std::string& path) {
+    ParsedPath parsed;
+    if (ParsePath(path.c_str(), false, &parsed) != ERROR_SUCCESS) return false;
+    const FileSystem& fs = M().fs;
+    auto drive = fs.drives.find(parsed.drive);
+    if (drive == fs.drives.end()) return false;
+    std::shared_ptr<Node> folder = drive->second;
+    for (const std::string& part : parsed.parts) {
+        auto next = Child(*folder, part);
+        if (!next) {
+            next = NewFolder(part, folder.get(), CurrentFileTime());
+            folder->children.emplace(part, next);
+        } else if (!next->IsDirectory()) {
+            return false;
+        }
+        folder = next;
+    }
+    return true;
+}
+
+bool PutFile(const std::string& path, const std::string& contents, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return false;
+    ParsedPath parsed;
+    Location where;
+    if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
+    if (!where.parent || parsed.trailing_separator) return false;
+    DWORD stored = attributes & kFileAttributeMask;
+    if (stored == 0) stored = FILE_ATTRIBUTE_NORMAL;
+    if (where.node) {
+        if (where.node->IsDirectory()) return false;
+        // Rewritten in place: handles already open see the new contents.
+        where.node->data = contents;
+        where.node->attributes = stored;
+        where.node->written = CurrentFileTime();
+        return true;
+    }
+    auto node = NewFile(where.leaf, where.parent.get(), stored);
+    node->data = contents;
+    where.parent->children.emplace(where.leaf, std::move(node));
+    return true;
+}
+
+std::optional<std::string> FileContents(const std::string& path) {
+    ParsedPath parsed;
+    Location where;
+    if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return std::nullopt;
+    if (!where.node || where.node->IsDirectory() || parsed.trailing_separator) return std::nullopt;
+    return where.node->data;
+}
+
+bool Exists(const std::string& path) {
+    ParsedPath parsed;
+    Location where;
+    if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
+    if (!where.node) return false;
+    return !(parsed.trailing_separator && !where.node->IsDirectory());
+}
+
+}  // namespace winsim

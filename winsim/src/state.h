@@ -1,0 +1,170 @@
+// State shared by winsim's sources: the one simulated machine, its call
+// accounting and fault plan, its handle table, memory blocks and file system.
+// Not thread-safe: only the last-error value is per thread, as on Windows.
+#pragma once
+
+#include <winsim/win32.h>
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace winsim::detail {
+
+// Error codes that winsim reports but the public header does not declare.
+constexpr DWORD kErrorHandleEof = 38;
+constexpr DWORD kErrorBadNetPath = 53;
+constexpr DWORD kErrorDiskFull = 112;
+constexpr DWORD kErrorFilenameExcedRange = 206;
+constexpr DWORD kErrorDirectory = 267;
+constexpr DWORD kErrorNoAccess = 998;
+constexpr DWORD kErrorInvalidUserBuffer = 1784;
+constexpr DWORD kErrorResourceLangNotFound = 1815;
+
+// ---------------------------------------------------------------------------
+// Calls that can fail. Each one starts with
+//     if (auto fault = EnterCall("Name")) return Fail(*fault, failure_result);
+// which counts and logs the call and tells whether the plan makes it fail.
+
+std::optional<DWORD> EnterCall(const char* call);
+bool IsFallibleCall(const std::string& call);
+
+// Sets the last-error value and hands back the failure result.
+template <class T>
+T Fail(DWORD error, T result) {
+    SetLastError(error);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Handles. Every object behind a handle derives from HandleObject and names
+// its kind; a call given a handle of another kind fails as Windows does.
+
+enum class HandleKind {
+    File,
+    Find,
+};
+
+struct HandleObject {
+    explicit HandleObject(HandleKind k) : kind(k) {}
+    virtual ~HandleObject() = default;
+    const HandleKind kind;
+};
+
+HANDLE AddHandle(std::unique_ptr<HandleObject> object);
+HandleObject* FindHandleObject(HANDLE handle);
+// Destroys the object; false when the handle is not open.
+bool RemoveHandle(HANDLE handle);
+
+template <class T>
+T* LookupHandle(HANDLE handle) {
+    HandleObject* object = FindHandleObject(handle);
+    return object != nullptr && object->kind == T::kKind ? static_cast<T*>(object) : nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Local memory blocks (LocalAlloc and the buffers FormatMessageA allocates).
+
+void* AllocateBlock(size_t bytes, bool zero);
+bool FreeBlock(void* block);
+
+// ---------------------------------------------------------------------------
+// File system.
+
+// Orders names as NTFS does: by their upper-case form, byte by byte.
+struct NameLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+
+struct Node {
+    std::string name;  // as created; "C:" for a drive's root
+    DWORD attributes = 0;
+    std::string data;
+    FILETIME created{};
+    FILETIME written{};
+    Node* parent = nullptr;
+    std::map<std::string, std::shared_ptr<Node>, NameLess> children;
+
+    bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+};
+
+// What an open file handle was granted, reduced to what the file system
+// checks: data access for sharing and for ReadFile/WriteFile.
+struct Access {
+    bool read = false;    // FILE_READ_DATA: ReadFile allowed
+    bool write = false;   // FILE_WRITE_DATA/FILE_APPEND_DATA: WriteFile allowed
+    bool execute = false; // counts as reading for sharing
+    bool remove = false;  // DELETE
+
+    static Access FromMask(DWORD desired);
+    bool SharesRead() const { return read || execute; }
+    bool Any() const { return read || write || execute || remove; }
+};
+
+struct FileHandle : HandleObject {
+    static constexpr HandleKind kKind = HandleKind::File;
+    FileHandle() : HandleObject(kKind) {}
+    std::shared_ptr<Node> node;  // keeps a deleted file's data alive while open
+    Access access;
+    DWORD share = 0;
+    uint64_t position = 0;
+};
+
+struct FindHandle : HandleObject {
+    static constexpr HandleKind kKind = HandleKind::Find;
+    FindHandle() : HandleObject(kKind) {}
+    std::vector<WIN32_FIND_DATAA> entries;
+    size_t next = 0;
+};
+
+struct FileSystem {
+    std::map<char, std::shared_ptr<Node>> drives;  // upper-case letter -> root
+    char current_drive = 'C';
+    std::vector<std::string> current_dir;  // components below the drive root
+};
+
+// The drives and folders of a fresh machine, stamped with the given time.
+void SeedFileSystem(FileSystem& fs, FILETIME now);
+
+// ---------------------------------------------------------------------------
+// Clock: milliseconds since 1601-01-01 00:00:00.000, the FILETIME epoch.
+
+uint64_t ToClockMs(const SYSTEMTIME& time);
+SYSTEMTIME FromClockMs(uint64_t ms);
+FILETIME CurrentFileTime();
+
+// ---------------------------------------------------------------------------
+// The machine. Reset replaces it whole; new subsystems add their state here.
+
+struct FaultPlan {
+    std::map<unsigned, DWORD> nth;   // 1-based call number -> error
+    std::optional<DWORD> every;
+};
+
+struct Machine {
+    // Accounting and fault plan
+    std::map<std::string, unsigned> call_counts;
+    std::vector<std::string> call_log;
+    std::map<std::string, FaultPlan> faults;
+
+    // Handles: small multiples of 4 from 0x100, never reused until Reset so
+    // that a stale handle is reported as invalid.
+    std::map<uintptr_t, std::unique_ptr<HandleObject>> handles;
+    uintptr_t next_handle = 0x100;
+
+    // Memory
+    std::unordered_map<void*, size_t> blocks;
+
+    FileSystem fs;
+    uint64_t clock_ms = 0;
+    std::string temp_path;
+    std::vector<std::string> debug_output;
+};
+
+Machine& M();
+
+}  // namespace winsim::detail

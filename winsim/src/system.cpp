@@ -1,0 +1,157 @@
+// Last-error value, clock, temporary path, debugger channel and local memory.
+#include "state.h"
+
+#include <winsim/machine.h>
+
+#include <cstring>
+#include <stdexcept>
+
+namespace {
+
+thread_local DWORD g_last_error = ERROR_SUCCESS;
+
+constexpr uint64_t kMsPerDay = 86400000;
+
+// Days since 1970-01-01 in the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t y, unsigned m, unsigned d) {
+    y -= m <= 2 ? 1 : 0;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t year_of_era = y - era * 400;
+    const int64_t day_of_year = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+    const int64_t day_of_era =
+        year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + day_of_era - 719468;
+}
+
+void CivilFromDays(int64_t days, int64_t* y, unsigned* m, unsigned* d) {
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t day_of_era = days - era * 146097;
+    const int64_t year_of_era =
+        (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const int64_t mp = (5 * day_of_year + 2) / 153;
+    *d = static_cast<unsigned>(day_of_year - (153 * mp + 2) / 5 + 1);
+    *m = static_cast<unsigned>(mp < 10 ? mp + 3 : mp - 9);
+    *y = year_of_era + era * 400 + (*m <= 2 ? 1 : 0);
+}
+
+const int64_t kEpochDays = DaysFromCivil(1601, 1, 1);
+
+bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned DaysInMonth(unsigned y, unsigned m) {
+    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// LocalAlloc flags that only matter to movable memory and are harmless here.
+constexpr UINT kLmemNoCompact = 0x0010;
+constexpr UINT kLmemNoDiscard = 0x0020;
+
+}  // namespace
+
+namespace winsim::detail {
+
+uint64_t ToClockMs(const SYSTEMTIME& t) {
+    const int64_t days = DaysFromCivil(t.wYear, t.wMonth, t.wDay) - kEpochDays;
+    return static_cast<uint64_t>(days) * kMsPerDay +
+           ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u + t.wMilliseconds;
+}
+
+SYSTEMTIME FromClockMs(uint64_t ms) {
+    const int64_t days = static_cast<int64_t>(ms / kMsPerDay) + kEpochDays;
+    uint64_t rest = ms % kMsPerDay;
+    int64_t y = 0;
+    unsigned m = 0, d = 0;
+    CivilFromDays(days, &y, &m, &d);
+    SYSTEMTIME t{};
+    t.wYear = static_cast<WORD>(y);
+    t.wMonth = static_cast<WORD>(m);
+    t.wDay = static_cast<WORD>(d);
+    // 1970-01-01 was a Thursday; Sunday is 0.
+    t.wDayOfWeek = static_cast<WORD>(((days + 4) % 7 + 7) % 7);
+    t.wMilliseconds = static_cast<WORD>(rest % 1000);
+    rest /= 1000;
+    t.wSecond = static_cast<WORD>(rest % 60);
+    rest /= 60;
+    t.wMinute = static_cast<WORD>(rest % 60);
+    t.wHour = static_cast<WORD>(rest / 60);
+    return t;
+}
+
+FILETIME CurrentFileTime() {
+    // The machine's local time zone is UTC.
+    const uint64_t ticks = M().clock_ms * 10000;
+    FILETIME ft;
+    ft.dwLowDateTime = static_cast<DWORD>(ticks);
+    ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+    return ft;
+}
+
+}  // namespace winsim::detail
+
+using namespace winsim::detail;
+
+DWORD WINAPI GetLastError(void) { return g_last_error; }
+
+void WINAPI SetLastError(DWORD dwErrCode) { g_last_error = dwErrCode; }
+
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
+    if (lpSystemTime != nullptr) *lpSystemTime = FromClockMs(M().clock_ms);
+}
+
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+    if (auto fault = EnterCall("GetTempPathA")) return Fail(*fault, DWORD{0});
+    const std::string& path = M().temp_path;
+    if (path.empty()) return Fail(ERROR_ENVVAR_NOT_FOUND, DWORD{0});
+    const DWORD length = static_cast<DWORD>(path.size());
+    // Too small: the size needed, terminator included, and the buffer untouched.
+    if (nBufferLength <= length) return length + 1;
+    if (lpBuffer == nullptr) return Fail(kErrorNoAccess, DWORD{0});
+    std::memcpy(lpBuffer, path.c_str(), path.size() + 1);
+    return length;
+}
+
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+    if (lpOutputString != nullptr) M().debug_output.emplace_back(lpOutputString);
+}
+
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+    if (auto fault = EnterCall("LocalAlloc")) return Fail(*fault, HLOCAL{nullptr});
+    // Only fixed memory: movable blocks would need LocalLock.
+    if (uFlags & ~static_cast<UINT>(LMEM_ZEROINIT | kLmemNoCompact | kLmemNoDiscard)) {
+        return Fail(ERROR_INVALID_PARAMETER, HLOCAL{nullptr});
+    }
+    void* block = AllocateBlock(uBytes, (uFlags & LMEM_ZEROINIT) != 0);
+    if (block == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, HLOCAL{nullptr});
+    return block;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+    if (auto fault = EnterCall("LocalFree")) return Fail(*fault, hMem);
+    if (hMem == nullptr) return nullptr;
+    if (!FreeBlock(hMem)) return Fail(ERROR_INVALID_HANDLE, hMem);
+    return nullptr;
+}
+
+namespace winsim {
+
+void SetLocalTime(const SYSTEMTIME& time) {
+    if (time.wYear < 1601 || time.wYear > 30827 || time.wMonth < 1 || time.wMonth > 12 ||
+        time.wDay < 1 || time.wDay > DaysInMonth(time.wYear, time.wMonth) || time.wHour > 23 ||
+        time.wMinute > 59 || time.wSecond > 59 || time.wMilliseconds > 999) {
+        throw std::invalid_argument("winsim: SetLocalTime needs a valid date and time");
+    }
+    M().clock_ms = ToClockMs(time);
+}
+
+void AdvanceClock(DWORD milliseconds) { M().clock_ms += milliseconds; }
+
+void SetTempPath(const std::string& path) { M().temp_path = path; }
+
+const std::vector<std::string>& DebugOutput() { return M().debug_output; }
+
+void ClearDebugOutput() { M().debug_output.clear(); }
+
+}  // namespace winsim
