@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing (Debian 12), builds the shipped
+# programs with MinGW-w64, collects them in dist/ and shows them at work
+# under Wine in a fresh prefix.
+# Usage: scripts/main-job.sh
+set -euo pipefail
+# shellcheck source=scripts/lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+ensure_packages
+build_presets mingw-x64 mingw-x86
+
+echo "== dist"
+dist=$DRAVMEL_ROOT/dist
+rm -rf "$dist"
+mkdir -p "$dist"
+cp "$DRAVMEL_ROOT/build/mingw-x64/src/Dravmelx64.exe" "$DRAVMEL_ROOT/build/mingw-x86/src/Dravmelx86.exe" "$dist/"
+ls -l "$dist"
+
+echo "== under Wine"
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+template=$DRAVMEL_ROOT/build/main-job/wine-prefix-template
+"$DRAVMEL_ROOT/tests/wine/make-prefix-template.sh" "$wine64" "$template"
+python3 -B "$DRAVMEL_ROOT/scripts/wine_demo.py" --wine64 "$wine64" --template "$template" \
+  --dbgcapture "$DRAVMEL_ROOT/build/mingw-x64/tests/tools/dbgcapture.exe" --dist "$dist"

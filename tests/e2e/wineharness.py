@@ -1,0 +1,291 @@
+"""Runs Windows programs under Wine, each test case in its own prefix.
+
+A WinePrefix is a fresh copy of the template prefix (made by the ctest
+fixture wine_prefix) in a temporary folder; close() stops its wineserver and
+removes it. run_captured() starts a program under dbgcapture.exe and returns
+its full exit code and its debugger events (the OutputDebugString texts, each
+exactly as sent).
+"""
+
+import argparse
+import datetime
+import os
+import pwd
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+RUN_TIMEOUT = 120  # seconds for one program run, Wine start-up included
+
+
+class HarnessError(Exception):
+    """The harness or Wine failed, not the program under test."""
+
+
+class Capture:
+    """The outcome of one run under dbgcapture.exe."""
+
+    def __init__(self, argv, exit_code, events, stdout, stderr):
+        self.argv = argv
+        self.exit_code = exit_code  # full 32-bit Windows exit code
+        self.events = events  # debugger texts, decoded as Latin-1
+        self.stdout = stdout
+        self.stderr = stderr
+
+    def __str__(self):
+        lines = ["command: %r" % (self.argv,), "exit code: %d" % self.exit_code, "debugger events:"]
+        lines += ["  %r" % event for event in self.events]
+        if self.stderr.strip():
+            lines += ["stderr:", self.stderr.rstrip()]
+        return "\n".join(lines)
+
+
+def windows_path_of_host(path):
+    """The Windows path of a host path, through drive Z: (the root folder)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class WinePrefix:
+    def __init__(self, wine64, template, dbgcapture=None):
+        if not os.path.isfile(os.path.join(template, "system.reg")):
+            raise HarnessError("no template prefix at %s (ctest fixture wine_prefix)" % template)
+        self.wine64 = wine64
+        self.dbgcapture = dbgcapture
+        self.wineserver = _find_wineserver(wine64)
+        self.root = tempfile.mkdtemp(prefix="dravmel-e2e-")
+        self.path = os.path.join(self.root, "prefix")
+        self.work = os.path.join(self.root, "work")  # host side files of the harness
+        self.drive_c = os.path.join(self.path, "drive_c")
+        self._runs = 0
+        try:
+            os.mkdir(self.work)
+            _run_checked(["cp", "-a", template + "/.", self.path + "/"])
+            if not os.path.islink(os.path.join(self.path, "dosdevices", "z:")):
+                raise HarnessError("the template prefix has no drive Z:")
+            self.user = self._find_user()
+            self.env = self._environment()
+        except BaseException:
+            shutil.rmtree(self.root, ignore_errors=True)
+            raise
+
+    # -- set-up and clean-up ------------------------------------------------
+
+    def _find_user(self):
+        """The profile folder's name: Wine takes it from $USER, else the login
+        name, when it makes the prefix; the runs pin $USER to it."""
+        users = os.path.join(self.drive_c, "users")
+        names = [n for n in os.listdir(users)
+                 if n != "Public" and os.path.isdir(os.path.join(users, n))]
+        for candidate in (os.environ.get("USER"), _login_name()):
+            if candidate in names:
+                return candidate
+        if len(names) == 1:
+            return names[0]
+        raise HarnessError("cannot tell the user's profile among %r" % names)
+
+    def _environment(self):
+        env = dict(os.environ)
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "TEMP", "TMP", "WINEDEBUG", "WINEARCH"):
+            env.pop(name, None)
+        env.update({
+            "WINEPREFIX": self.path,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "USER": self.user,
+            # GetLocalTime follows TZ; pinned so that tests can check times.
+            "TZ": "UTC",
+        })
+        return env
+
+    def close(self):
+        for args in ([self.wineserver, "-k"], [self.wineserver, "-w"]):
+            subprocess.run(args, env=self.env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        shutil.rmtree(self.root, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    # -- files of the prefix ------------------------------------------------
+
+    @property
+    def temp_dir(self):
+        """The user's temporary folder as GetTempPathA returns it."""
+        return "C:\\users\\%s\\Temp\\" % self.user
+
+    def host_path(self, windows_path):
+        """The host path of a C: path; components are matched without regard to
+        case, as Windows does, where they exist."""
+        if not re.match(r"^[cC]:\\", windows_path):
+            raise ValueError("not a C: path: %r" % windows_path)
+        path = self.drive_c
+        for part in [p for p in windows_path[3:].split("\\") if p]:
+            exact = os.path.join(path, part)
+            if not os.path.exists(exact) and os.path.isdir(path):
+                for name in os.listdir(path):
+                    if name.lower() == part.lower():
+                        exact = os.path.join(path, name)
+                        break
+            path = exact
+        return path
+
+    def exists(self, windows_path):
+        return os.path.exists(self.host_path(windows_path))
+
+    def read_bytes(self, windows_path):
+        with open(self.host_path(windows_path), "rb") as f:
+            return f.read()
+
+    def read_text(self, windows_path):
+        """A file's bytes as Latin-1 text, line ends untouched."""
+        return self.read_bytes(windows_path).decode("latin-1")
+
+    def make_dirs(self, windows_path):
+        os.makedirs(self.host_path(windows_path), exist_ok=True)
+
+    def install_file(self, host_file, windows_dir, name=None):
+        """Copies a host file into a folder of the prefix, under its own name
+        or the one given; returns its C: path."""
+        self.make_dirs(windows_dir)
+        name = name or os.path.basename(host_file)
+        shutil.copy2(host_file, os.path.join(self.host_path(windows_dir), name))
+        return windows_dir.rstrip("\\") + "\\" + name
+
+    # -- running programs ---------------------------------------------------
+
+    def run(self, program, args=(), timeout=RUN_TIMEOUT):
+        """Runs a program (host path or Windows path) with wine64 in C:\\ and
+        returns the CompletedProcess (exit status: low 8 bits only)."""
+        argv = [self.wine64, program] + list(args)
+        # Files, not pipes: Wine's background processes inherit the output
+        # handles and would hold a pipe open for seconds after the run.
+        with tempfile.TemporaryFile(dir=self.work) as out, \
+                tempfile.TemporaryFile(dir=self.work) as err:
+            try:
+                proc = subprocess.run(argv, env=self.env, cwd=self.drive_c,
+                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                      timeout=timeout)
+            except subprocess.TimeoutExpired as e:
+                subprocess.run([self.wineserver, "-k"], env=self.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+                raise HarnessError("%r did not end within %d s" % (argv, timeout)) from e
+            out.seek(0)
+            err.seek(0)
+            proc.stdout, proc.stderr = out.read(), err.read()
+        return proc
+
+    def run_captured(self, program, args=(), timeout=RUN_TIMEOUT):
+        """Runs a program under dbgcapture.exe; returns a Capture."""
+        if not self.dbgcapture:
+            raise HarnessError("no dbgcapture.exe given")
+        self._runs += 1
+        events_file = os.path.join(self.work, "events-%d.bin" % self._runs)
+        exit_file = os.path.join(self.work, "exit-%d.txt" % self._runs)
+        args = list(args)
+        proc = self.run(self.dbgcapture,
+                        ["--exit-code-file", windows_path_of_host(exit_file),
+                         windows_path_of_host(events_file), program] + args, timeout)
+        stderr = proc.stderr.decode("latin-1")
+        if "dbgcapture: " in stderr or not os.path.exists(exit_file):
+            raise HarnessError("dbgcapture.exe failed (status %d): %s" % (proc.returncode, stderr))
+        with open(exit_file) as f:
+            exit_code = int(f.read())
+        if exit_code & 0xFF != proc.returncode:
+            raise HarnessError("exit status %d does not match the exit code %d"
+                               % (proc.returncode, exit_code))
+        with open(events_file, "rb") as f:
+            data = f.read()
+        if data and not data.endswith(b"\0"):
+            raise HarnessError("events file does not end with a separator")
+        events = [e.decode("latin-1") for e in data.split(b"\0")[:-1]]
+        return Capture([program] + args, exit_code, events, proc.stdout.decode("latin-1"), stderr)
+
+
+def _login_name():
+    try:
+        return pwd.getpwuid(os.getuid()).pw_name
+    except KeyError:
+        return None
+
+
+def _find_wineserver(wine64):
+    beside = os.path.join(os.path.dirname(os.path.abspath(wine64)), "wineserver")
+    if os.access(beside, os.X_OK):
+        return beside
+    found = shutil.which("wineserver")
+    if not found:
+        raise HarnessError("wineserver not found")
+    return found
+
+
+def _run_checked(argv):
+    proc = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.STDOUT)
+    if proc.returncode != 0:
+        raise HarnessError("%r failed: %s" % (argv, proc.stdout.decode(errors="replace")))
+
+
+# -- trace log records ------------------------------------------------------
+
+RECORD_RE = re.compile(
+    r"(?P<stamp>(?P<year>\d{4})/(?P<month>\d{2})/(?P<day>\d{2}) "
+    r"(?P<hour>\d{2}):(?P<minute>\d{2}):(?P<second>\d{2}):(?P<ms>\d{3}))"
+    r",(?P<tag>[^,\n]*),(?P<line>[^,\n]*),(?P<reserved>[^,\n]*),(?P<function>[^,\n]*),"
+    r"(?P<message>[^\n]*\n)\Z")
+RECORD_START_RE = re.compile(r"\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2}:\d{3},")
+
+
+class Record:
+    def __init__(self, text):
+        match = RECORD_RE.match(text)
+        if not match:
+            raise ValueError("not a log record: %r" % text)
+        self.text = text
+        self.fields = match.groupdict()
+        g = {k: int(v) for k, v in self.fields.items()
+             if k in ("year", "month", "day", "hour", "minute", "second", "ms")}
+        # ValueError for impossible dates and times as well.
+        self.time = datetime.datetime(g["year"], g["month"], g["day"], g["hour"], g["minute"],
+                                      g["second"], g["ms"] * 1000)
+        self.tag = self.fields["tag"]
+        self.line = self.fields["line"]
+        self.reserved = self.fields["reserved"]
+        self.function = self.fields["function"]
+        self.message = self.fields["message"]
+
+
+def split_records(text):
+    """Splits a log's text after each "\\n"; a tail without one is kept as is
+    (and is no valid record)."""
+    return re.findall(r"[^\n]*\n|[^\n]+\Z", text)
+
+
+def is_record_text(text):
+    return RECORD_START_RE.match(text) is not None
+
+
+# -- command line of the test scripts ---------------------------------------
+
+def main(options):
+    """Parses the harness options (a list of (name, help)), stores them in a
+    namespace and runs unittest with the remaining arguments."""
+    parser = argparse.ArgumentParser(add_help=False)
+    for name, help_text in options:
+        parser.add_argument("--" + name, required=True, help=help_text)
+    known, rest = parser.parse_known_args()
+    for name, _ in options:
+        setattr(CONFIG, name.replace("-", "_"), getattr(known, name.replace("-", "_")))
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+class _Config:
+    pass
+
+
+CONFIG = _Config()

@@ -1,0 +1,218 @@
+/*
+ * dbgcapture: runs a program as its debugger and records its debug strings.
+ *
+ * Usage: dbgcapture.exe [--exit-code-file FILE] OUTFILE PROGRAM [ARGS...]
+ *
+ * Every OUTPUT_DEBUG_STRING_EVENT's text is written to OUTFILE unchanged,
+ * followed by one NUL byte. The exit code is the debuggee's; as Wine hands
+ * only its low 8 bits to the Unix parent, --exit-code-file also writes the
+ * full value in decimal. Failures of dbgcapture itself print a line starting
+ * with "dbgcapture: " to stderr and exit with 255.
+ */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifndef STATUS_WX86_BREAKPOINT
+#define STATUS_WX86_BREAKPOINT ((DWORD)0x4000001F)
+#endif
+
+#define TOOL_FAILURE 255
+
+static void fail(const char *what)
+{
+    fprintf(stderr, "dbgcapture: %s failed (error %lu)\n", what, (unsigned long)GetLastError());
+    fflush(stderr);
+    ExitProcess(TOOL_FAILURE);
+}
+
+static void *xmalloc(size_t n)
+{
+    void *p = malloc(n ? n : 1);
+    if (!p) {
+        fprintf(stderr, "dbgcapture: out of memory\n");
+        ExitProcess(TOOL_FAILURE);
+    }
+    return p;
+}
+
+/* Appends one argument quoted so that CommandLineToArgvW and the C runtime
+ * parse it back unchanged. */
+static size_t quote_arg(char *out, const char *arg)
+{
+    size_t n = 0;
+    const char *p;
+    if (*arg && !strpbrk(arg, " \t\n\v\"")) {
+        size_t len = strlen(arg);
+        if (out) memcpy(out, arg, len);
+        return len;
+    }
+    if (out) out[n] = '"';
+    n++;
+    for (p = arg;; p++) {
+        size_t backslashes = 0, i;
+        while (*p == '\\') {
+            backslashes++;
+            p++;
+        }
+        if (!*p) {
+            /* Backslashes before the closing quote are doubled. */
+            for (i = 0; i < backslashes * 2; i++, n++)
+                if (out) out[n] = '\\';
+            break;
+        }
+        if (*p == '"') {
+            for (i = 0; i < backslashes * 2 + 1; i++, n++)
+                if (out) out[n] = '\\';
+        } else {
+            for (i = 0; i < backslashes; i++, n++)
+                if (out) out[n] = '\\';
+        }
+        if (out) out[n] = *p;
+        n++;
+    }
+    if (out) out[n] = '"';
+    n++;
+    return n;
+}
+
+static char *build_command_line(int argc, char **argv)
+{
+    size_t total = 1, pos = 0;
+    char *line;
+    int i;
+    for (i = 0; i < argc; i++) total += quote_arg(NULL, argv[i]) + 1;
+    line = xmalloc(total);
+    for (i = 0; i < argc; i++) {
+        if (i) line[pos++] = ' ';
+        pos += quote_arg(line + pos, argv[i]);
+    }
+    line[pos] = '\0';
+    return line;
+}
+
+static void write_all(HANDLE file, const void *data, DWORD size)
+{
+    DWORD written;
+    if (size && (!WriteFile(file, data, size, &written, NULL) || written != size)) fail("WriteFile");
+}
+
+/* Copies one debug string out of the debuggee, up to its terminating NUL. */
+static void record_string(HANDLE out, HANDLE process, const OUTPUT_DEBUG_STRING_INFO *info)
+{
+    static const char separator = '\0';
+    SIZE_T units = info->nDebugStringLength;
+    SIZE_T bytes = units * (info->fUnicode ? sizeof(WCHAR) : 1);
+    SIZE_T got = 0;
+    char *raw = xmalloc(bytes);
+    if (!ReadProcessMemory(process, info->lpDebugStringData, raw, bytes, &got) || got != bytes)
+        fprintf(stderr, "dbgcapture: ReadProcessMemory of %lu bytes got %lu (error %lu)\n",
+                (unsigned long)bytes, (unsigned long)got, (unsigned long)GetLastError());
+    if (info->fUnicode) {
+        const WCHAR *w = (const WCHAR *)raw;
+        int wlen = 0, alen;
+        char *text;
+        while ((SIZE_T)wlen < got / sizeof(WCHAR) && w[wlen]) wlen++;
+        alen = wlen ? WideCharToMultiByte(CP_ACP, 0, w, wlen, NULL, 0, NULL, NULL) : 0;
+        text = xmalloc((size_t)alen);
+        if (alen) WideCharToMultiByte(CP_ACP, 0, w, wlen, text, alen, NULL, NULL);
+        write_all(out, text, (DWORD)alen);
+        free(text);
+    } else {
+        const char *end = memchr(raw, '\0', got);
+        write_all(out, raw, (DWORD)(end ? (SIZE_T)(end - raw) : got));
+    }
+    write_all(out, &separator, 1);
+    free(raw);
+}
+
+static void usage(void)
+{
+    fprintf(stderr, "usage: dbgcapture.exe [--exit-code-file FILE] OUTFILE PROGRAM [ARGS...]\n");
+    ExitProcess(TOOL_FAILURE);
+}
+
+int main(int argc, char **argv)
+{
+    const char *exit_code_file = NULL;
+    STARTUPINFOA si;
+    PROCESS_INFORMATION pi;
+    HANDLE out;
+    char *command_line;
+    DWORD exit_code = 0;
+    BOOL seen_breakpoint = FALSE, seen_wx86_breakpoint = FALSE, done = FALSE;
+    int first = 1;
+
+    if (argc > 2 && strcmp(argv[1], "--exit-code-file") == 0) {
+        exit_code_file = argv[2];
+        first = 3;
+    }
+    if (argc - first < 2) usage();
+
+    out = CreateFileA(argv[first], GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL, NULL);
+    if (out == INVALID_HANDLE_VALUE) fail("CreateFile of OUTFILE");
+
+    command_line = build_command_line(argc - first - 1, argv + first + 1);
+    memset(&si, 0, sizeof si);
+    si.cb = sizeof si;
+    if (!CreateProcessA(NULL, command_line, NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL,
+                        &si, &pi))
+        fail("CreateProcess");
+
+    while (!done) {
+        DEBUG_EVENT ev;
+        DWORD status = DBG_CONTINUE;
+        if (!WaitForDebugEvent(&ev, INFINITE)) fail("WaitForDebugEvent");
+        switch (ev.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (ev.u.CreateProcessInfo.hFile) CloseHandle(ev.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (ev.u.LoadDll.hFile) CloseHandle(ev.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT: {
+            /* The loader's initial breakpoint (one per architecture for a
+             * WOW64 debuggee) is ours; every other exception is the
+             * debuggee's to handle. */
+            DWORD code = ev.u.Exception.ExceptionRecord.ExceptionCode;
+            if (code == EXCEPTION_BREAKPOINT && !seen_breakpoint)
+                seen_breakpoint = TRUE;
+            else if (code == STATUS_WX86_BREAKPOINT && !seen_wx86_breakpoint)
+                seen_wx86_breakpoint = TRUE;
+            else
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            break;
+        }
+        case OUTPUT_DEBUG_STRING_EVENT:
+            record_string(out, pi.hProcess, &ev.u.DebugString);
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            if (ev.dwProcessId == pi.dwProcessId) {
+                exit_code = ev.u.ExitProcess.dwExitCode;
+                done = TRUE;
+            }
+            break;
+        default:
+            break;
+        }
+        if (!ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status)) fail("ContinueDebugEvent");
+    }
+
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    if (!CloseHandle(out)) fail("CloseHandle of OUTFILE");
+    free(command_line);
+
+    if (exit_code_file) {
+        char text[16];
+        int len = snprintf(text, sizeof text, "%lu\n", (unsigned long)exit_code);
+        HANDLE f = CreateFileA(exit_code_file, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, NULL);
+        if (f == INVALID_HANDLE_VALUE) fail("CreateFile of the exit code file");
+        write_all(f, text, (DWORD)len);
+        CloseHandle(f);
+    }
+    return (int)exit_code;
+}
