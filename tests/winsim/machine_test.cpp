@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -332,6 +333,56 @@ TEST_F(WinsimTempPath, AnEmptySettingMakesGetTempPathFail) {
     EXPECT_EQ(GetTempPathA(MAX_PATH, buffer), 0u);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ENVVAR_NOT_FOUND));
     EXPECT_EQ(buffer[0], 'Q');
+}
+
+// ---------------------------------------------------------------------------
+// Windows version
+
+using WinsimVersion = WinsimTest;
+
+OSVERSIONINFOEXA Version() {
+    OSVERSIONINFOEXA info;
+    std::memset(&info, 0xcc, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;
+    EXPECT_TRUE(GetVersionExA(reinterpret_cast<OSVERSIONINFOA*>(&info)));
+    return info;
+}
+
+TEST_F(WinsimVersion, AFreshMachineIsWindows10) {
+    const OSVERSIONINFOEXA info = Version();
+    EXPECT_EQ(info.dwMajorVersion, 10u);
+    EXPECT_EQ(info.dwMinorVersion, 0u);
+    EXPECT_EQ(info.dwBuildNumber, 19045u);
+    EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
+    EXPECT_STREQ(info.szCSDVersion, "");
+    EXPECT_EQ(info.wServicePackMajor, 0);
+    EXPECT_EQ(info.wProductType, VER_NT_WORKSTATION);
+}
+
+TEST_F(WinsimVersion, ReportsWhatWasSetUntilReset) {
+    winsim::SetWindowsVersion(5, 1, 2600, "Service Pack 3", 3, 0);
+    OSVERSIONINFOEXA info = Version();
+    EXPECT_EQ(info.dwMajorVersion, 5u);
+    EXPECT_EQ(info.dwMinorVersion, 1u);
+    EXPECT_EQ(info.dwBuildNumber, 2600u);
+    EXPECT_STREQ(info.szCSDVersion, "Service Pack 3");
+    EXPECT_EQ(info.wServicePackMajor, 3);
+    EXPECT_EQ(info.wServicePackMinor, 0);
+    OSVERSIONINFOA plain;
+    std::memset(&plain, 0xcc, sizeof plain);
+    plain.dwOSVersionInfoSize = sizeof plain;
+    ASSERT_TRUE(GetVersionExA(&plain));
+    EXPECT_STREQ(plain.szCSDVersion, "Service Pack 3");
+    EXPECT_EQ(plain.szCSDVersion[sizeof plain.szCSDVersion - 1], '\0') << "the rest is cleared";
+    winsim::Reset();
+    EXPECT_EQ(Version().dwMajorVersion, 10u);
+}
+
+TEST_F(WinsimVersion, AServicePackNameMustFitTheStructure) {
+    EXPECT_THROW(winsim::SetWindowsVersion(6, 1, 7601, std::string(128, 'x')),
+                 std::invalid_argument);
+    EXPECT_NO_THROW(winsim::SetWindowsVersion(6, 1, 7601, std::string(127, 'x')));
+    EXPECT_EQ(std::strlen(Version().szCSDVersion), 127u);
 }
 
 // ---------------------------------------------------------------------------

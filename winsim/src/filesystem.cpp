@@ -1,6 +1,6 @@
 // Drives, folders and files: Win32 path rules, CreateFileA and the calls on
-// file and find handles, folder calls, and the test helpers that set up and
-// inspect files.
+// file and find handles, folder calls, file attributes, and the test helpers
+// that set up and inspect files.
 #include "state.h"
 
 #include <winsim/machine.h>
@@ -18,6 +18,9 @@ constexpr DWORD kFileAttributeMask = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HI
                                      FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                      0x00000100 /* TEMPORARY */ | 0x00001000 /* OFFLINE */ |
                                      0x00002000 /* NOT_CONTENT_INDEXED */;
+
+// What SetFileAttributesA passes on (FILE_ATTRIBUTE_VALID_SET_FLAGS).
+constexpr DWORD kSettableAttributes = 0x000031a7;
 
 // Access rights beyond GENERIC_READ/GENERIC_WRITE that map onto file data.
 constexpr DWORD kFileReadData = 0x0001;
@@ -349,6 +352,82 @@ void SeedFileSystem(FileSystem& fs, FILETIME now) {
     add(local, "Temp");
 }
 
+DWORD ReadWholeFile(const std::string& path, std::string* contents) {
+    ParsedPath parsed;
+    Location where;
+    if (DWORD error = Resolve(path.c_str(), false, &parsed, &where)) return error;
+    if (!where.node) return ERROR_FILE_NOT_FOUND;
+    if (where.node->IsDirectory()) return ERROR_ACCESS_DENIED;
+    if (parsed.trailing_separator) return ERROR_INVALID_NAME;
+    // Opened for reading, sharing reading only.
+    if (!SharingAllows(where.node.get(), Access::FromMask(GENERIC_READ), FILE_SHARE_READ)) {
+        return ERROR_SHARING_VIOLATION;
+    }
+    *contents = where.node->data;
+    return ERROR_SUCCESS;
+}
+
+DWORD WriteWholeFile(const std::string& path, const std::string& contents, DWORD attributes) {
+    ParsedPath parsed;
+    Location where;
+    if (DWORD error = Resolve(path.c_str(), false, &parsed, &where)) return error;
+    if (!where.parent || parsed.trailing_separator) return ERROR_INVALID_NAME;
+    if (where.node) {
+        if (where.node->IsDirectory()) return ERROR_ACCESS_DENIED;
+        if (where.node->attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
+        if (!SharingAllows(where.node.get(), Access::FromMask(GENERIC_WRITE), 0)) {
+            return ERROR_SHARING_VIOLATION;
+        }
+        where.node->data = contents;
+        where.node->written = CurrentFileTime();
+        return ERROR_SUCCESS;
+    }
+    DWORD stored = attributes & kFileAttributeMask;
+    if (stored == 0) stored = FILE_ATTRIBUTE_NORMAL;
+    auto node = NewFile(where.leaf, where.parent.get(), stored);
+    node->data = contents;
+    where.parent->children.emplace(where.leaf, std::move(node));
+    return ERROR_SUCCESS;
+}
+
+DWORD RemoveFile(const std::string& path) {
+    ParsedPath parsed;
+    Location where;
+    if (DWORD error = Resolve(path.c_str(), false, &parsed, &where)) return error;
+    if (!where.node) return ERROR_FILE_NOT_FOUND;
+    if (where.node->IsDirectory() || (where.node->attributes & FILE_ATTRIBUTE_READONLY)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    if (!SharingAllows(where.node.get(), Access::FromMask(kDelete),
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
+        return ERROR_SHARING_VIOLATION;
+    }
+    where.node->parent = nullptr;
+    where.parent->children.erase(where.leaf);
+    return ERROR_SUCCESS;
+}
+
+DWORD FileAttributesOf(const std::string& path) {
+    ParsedPath parsed;
+    Location where;
+    if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS || !where.node) {
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return where.node->attributes;
+}
+
+std::vector<std::string> FolderEntries(const std::string& path) {
+    ParsedPath parsed;
+    Location where;
+    std::vector<std::string> names;
+    if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS || !where.node ||
+        !where.node->IsDirectory()) {
+        return names;
+    }
+    for (const auto& entry : where.node->children) names.push_back(entry.second->name);
+    return names;
+}
+
 }  // namespace winsim::detail
 
 using namespace winsim::detail;
@@ -653,6 +732,42 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     // the unnamed file.
     where.node->parent = nullptr;
     where.parent->children.erase(where.leaf);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
+    if (auto fault = EnterCall("GetFileAttributesA")) return Fail(*fault, INVALID_FILE_ATTRIBUTES);
+    ParsedPath path;
+    Location where;
+    if (DWORD error = Resolve(lpFileName, false, &path, &where)) {
+        return Fail(error, INVALID_FILE_ATTRIBUTES);
+    }
+    if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
+    if (path.trailing_separator && !where.node->IsDirectory()) {
+        return Fail(ERROR_INVALID_NAME, INVALID_FILE_ATTRIBUTES);
+    }
+    // A file whose attributes were all cleared reports FILE_ATTRIBUTE_NORMAL.
+    return where.node->attributes == 0 ? FILE_ATTRIBUTE_NORMAL : where.node->attributes;
+}
+
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
+    if (auto fault = EnterCall("SetFileAttributesA")) return Fail(*fault, FALSE);
+    ParsedPath path;
+    Location where;
+    if (DWORD error = Resolve(lpFileName, false, &path, &where)) return Fail(error, FALSE);
+    if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    Node& node = *where.node;
+    if (path.trailing_separator && !node.IsDirectory()) return Fail(ERROR_INVALID_NAME, FALSE);
+    // FILE_ATTRIBUTE_NORMAL counts only alone, and then clears the others;
+    // bits outside the settable set (the folder bit among them) are ignored.
+    DWORD attributes = dwFileAttributes & kSettableAttributes;
+    if (attributes != FILE_ATTRIBUTE_NORMAL) attributes &= ~FILE_ATTRIBUTE_NORMAL;
+    if (attributes == FILE_ATTRIBUTE_NORMAL) attributes = 0;
+    if (node.IsDirectory()) {
+        node.attributes = FILE_ATTRIBUTE_DIRECTORY | attributes;
+    } else {
+        node.attributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    }
     return TRUE;
 }
 

@@ -15,10 +15,40 @@ namespace {
 // Every call that can fail, and so can be counted and made to fail. A new
 // platform call joins this list when it is implemented.
 const char* const kFallibleCalls[] = {
-    "CreateFileA",      "SetFilePointer", "WriteFile",        "ReadFile",
-    "GetFileSize",      "CloseHandle",    "FindFirstFileA",   "FindClose",
-    "CreateDirectoryA", "RemoveDirectoryA", "DeleteFileA",    "GetTempPathA",
-    "FormatMessageA",   "LocalAlloc",     "LocalFree",
+    "CreateFileA",
+    "SetFilePointer",
+    "WriteFile",
+    "ReadFile",
+    "GetFileSize",
+    "CloseHandle",
+    "FindFirstFileA",
+    "FindClose",
+    "CreateDirectoryA",
+    "RemoveDirectoryA",
+    "DeleteFileA",
+    "GetTempPathA",
+    "FormatMessageA",
+    "LocalAlloc",
+    "LocalFree",
+    "GetVersionExA",
+    "GetWindowsDirectoryA",
+    "GetFileAttributesA",
+    "SetFileAttributesA",
+    "RegOpenKeyExA",
+    "RegEnumKeyExA",
+    "RegQueryValueExA",
+    "RegCloseKey",
+    "SetupDiGetClassDevsA",
+    "SetupDiEnumDeviceInfo",
+    "SetupDiGetDeviceRegistryPropertyA",
+    "SetupDiDestroyDeviceInfoList",
+    "SetupDiGetINFClassA",
+    "SetupDiCreateDeviceInfoList",
+    "SetupDiCreateDeviceInfoA",
+    "SetupDiSetDeviceRegistryPropertyA",
+    "SetupDiCallClassInstaller",
+    "SetupCopyOEMInfA",
+    "UpdateDriverForPlugAndPlayDevicesA",
 };
 
 // Fill patterns for blocks that are not zero-initialised and for freed
@@ -46,6 +76,7 @@ std::unique_ptr<Machine> NewMachine() {
     now.dwLowDateTime = static_cast<DWORD>(ticks);
     now.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
     SeedFileSystem(machine->fs, now);
+    machine->registry = NewRegistry(now);
     return machine;
 }
 

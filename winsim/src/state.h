@@ -1,5 +1,6 @@
 // State shared by winsim's sources: the one simulated machine, its call
-// accounting and fault plan, its handle table, memory blocks and file system.
+// accounting and fault plan, its handle table, memory blocks, file system,
+// registry and devices.
 // Not thread-safe: only the last-error value is per thread, as on Windows.
 #pragma once
 
@@ -47,6 +48,8 @@ T Fail(DWORD error, T result) {
 enum class HandleKind {
     File,
     Find,
+    RegistryKey,
+    DeviceInfoSet,
 };
 
 struct HandleObject {
@@ -130,6 +133,90 @@ struct FileSystem {
 // The drives and folders of a fresh machine, stamped with the given time.
 void SeedFileSystem(FileSystem& fs, FILETIME now);
 
+// Whole-file access for the calls that read and write INF files. They follow
+// the Win32 path rules and report the error code CreateFileA would.
+DWORD ReadWholeFile(const std::string& path, std::string* contents);
+// Creates or replaces a file; a new file gets the given attributes.
+DWORD WriteWholeFile(const std::string& path, const std::string& contents, DWORD attributes);
+DWORD RemoveFile(const std::string& path);
+// Attributes of an existing file, or INVALID_FILE_ATTRIBUTES.
+DWORD FileAttributesOf(const std::string& path);
+// Names in a folder, in directory order; empty when it is not a folder.
+std::vector<std::string> FolderEntries(const std::string& path);
+
+// ---------------------------------------------------------------------------
+// Registry: HKEY_LOCAL_MACHINE and the keys below it.
+
+struct RegValue {
+    std::string name;  // as first set; "" is the key's default value
+    DWORD type = REG_NONE;
+    std::string data;  // raw bytes as stored
+};
+
+struct RegKey {
+    std::string name;  // as created
+    RegKey* parent = nullptr;
+    std::map<std::string, std::shared_ptr<RegKey>, NameLess> subkeys;
+    std::vector<RegValue> values;  // in the order they were first set
+    REGSAM denied = 0;             // access rights refused to every opener
+    bool deleted = false;          // gone from the tree; open handles see ERROR_KEY_DELETED
+    FILETIME written{};
+
+    const RegValue* FindValue(const std::string& value_name) const;
+    void SetValue(const std::string& value_name, DWORD type, std::string data);
+    bool DeleteValue(const std::string& value_name);
+};
+
+struct KeyHandle : HandleObject {
+    static constexpr HandleKind kKind = HandleKind::RegistryKey;
+    KeyHandle() : HandleObject(kKind) {}
+    std::shared_ptr<RegKey> key;
+    REGSAM granted = 0;
+};
+
+// Paths are below HKEY_LOCAL_MACHINE, components separated by backslashes;
+// empty components (doubled or trailing backslashes) are skipped.
+std::shared_ptr<RegKey> FindKey(const std::string& path);
+// Creates missing keys on the way; null when a component is not a valid name.
+std::shared_ptr<RegKey> CreateKey(const std::string& path);
+bool DeleteKeyTree(const std::string& path);
+std::shared_ptr<RegKey> NewRegistry(FILETIME now);
+
+// ---------------------------------------------------------------------------
+// Devices and device information sets.
+
+std::string GuidToString(const GUID& guid);  // "{4D36E968-E325-11CE-BFC1-08002BE10318}"
+bool ParseGuid(const std::string& text, GUID* guid);
+bool SameGuid(const GUID& a, const GUID& b);
+
+// One device instance: either registered with the machine (in Machine::
+// devices) or an element a set created and has not registered yet.
+struct DeviceNode {
+    std::string instance_id;
+    std::string class_name;
+    GUID class_guid{};
+    std::map<DWORD, std::string> properties;  // SPDRP_ code -> raw bytes
+    bool present = true;
+    bool removed = false;  // taken out of the machine by DIF_REMOVE
+    std::string service;
+    std::string driver;  // driver key below SYSTEM\CurrentControlSet\Control\Class
+    DWORD devinst = 0;
+};
+
+struct DeviceElement {
+    std::shared_ptr<DeviceNode> device;
+    ULONG_PTR id = 0;  // what SP_DEVINFO_DATA::Reserved carries
+};
+
+struct DeviceInfoSet : HandleObject {
+    static constexpr HandleKind kKind = HandleKind::DeviceInfoSet;
+    DeviceInfoSet() : HandleObject(kKind) {}
+    std::optional<GUID> class_guid;
+    std::vector<DeviceElement> elements;
+};
+
+bool IsRegistered(const DeviceNode* device);
+
 // ---------------------------------------------------------------------------
 // Clock: milliseconds since 1601-01-01 00:00:00.000, the FILETIME epoch.
 
@@ -163,6 +250,23 @@ struct Machine {
     uint64_t clock_ms = 0;
     std::string temp_path;
     std::vector<std::string> debug_output;
+
+    // Version reported by GetVersionExA
+    DWORD version_major = 10;
+    DWORD version_minor = 0;
+    DWORD version_build = 19045;
+    std::string service_pack;
+    WORD service_pack_major = 0;
+    WORD service_pack_minor = 0;
+
+    std::shared_ptr<RegKey> registry;  // HKEY_LOCAL_MACHINE
+
+    // Registered devices, in the order they joined the machine.
+    std::vector<std::shared_ptr<DeviceNode>> devices;
+    DWORD next_devinst = 1;
+    ULONG_PTR next_element_id = 1;
+    bool restart_required = false;
+    bool restart_prompted = false;
 };
 
 Machine& M();

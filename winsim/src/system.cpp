@@ -1,4 +1,5 @@
-// Last-error value, clock, temporary path, debugger channel and local memory.
+// Last-error value, clock, temporary path, version, Windows folder, debugger
+// channel and local memory.
 #include "state.h"
 
 #include <winsim/machine.h>
@@ -113,6 +114,42 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     return length;
 }
 
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
+    if (auto fault = EnterCall("GetVersionExA")) return Fail(*fault, FALSE);
+    if (lpVersionInformation == nullptr) return Fail(kErrorNoAccess, FALSE);
+    const DWORD size = lpVersionInformation->dwOSVersionInfoSize;
+    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
+        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    }
+    const Machine& m = M();
+    lpVersionInformation->dwMajorVersion = m.version_major;
+    lpVersionInformation->dwMinorVersion = m.version_minor;
+    lpVersionInformation->dwBuildNumber = m.version_build;
+    lpVersionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    std::memset(lpVersionInformation->szCSDVersion, 0, sizeof lpVersionInformation->szCSDVersion);
+    std::memcpy(lpVersionInformation->szCSDVersion, m.service_pack.c_str(), m.service_pack.size());
+    if (size == sizeof(OSVERSIONINFOEXA)) {
+        auto* ex = reinterpret_cast<LPOSVERSIONINFOEXA>(lpVersionInformation);
+        ex->wServicePackMajor = m.service_pack_major;
+        ex->wServicePackMinor = m.service_pack_minor;
+        ex->wSuiteMask = 0x0100;  // VER_SUITE_SINGLEUSERTS, as on a workstation
+        ex->wProductType = VER_NT_WORKSTATION;
+        ex->wReserved = 0;
+    }
+    return TRUE;
+}
+
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    if (auto fault = EnterCall("GetWindowsDirectoryA")) return Fail(*fault, UINT{0});
+    static const char kWindows[] = "C:\\Windows";
+    const UINT length = sizeof kWindows - 1;
+    // Too small: the size needed, terminator included, and the buffer untouched.
+    if (uSize <= length) return length + 1;
+    if (lpBuffer == nullptr) return Fail(kErrorNoAccess, UINT{0});
+    std::memcpy(lpBuffer, kWindows, sizeof kWindows);
+    return length;
+}
+
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     if (lpOutputString != nullptr) M().debug_output.emplace_back(lpOutputString);
 }
@@ -149,6 +186,20 @@ void SetLocalTime(const SYSTEMTIME& time) {
 void AdvanceClock(DWORD milliseconds) { M().clock_ms += milliseconds; }
 
 void SetTempPath(const std::string& path) { M().temp_path = path; }
+
+void SetWindowsVersion(DWORD major, DWORD minor, DWORD build, const std::string& service_pack,
+                       WORD service_pack_major, WORD service_pack_minor) {
+    if (service_pack.size() >= sizeof(OSVERSIONINFOA::szCSDVersion)) {
+        throw std::invalid_argument("winsim: a service pack name holds at most 127 characters");
+    }
+    Machine& m = M();
+    m.version_major = major;
+    m.version_minor = minor;
+    m.version_build = build;
+    m.service_pack = service_pack;
+    m.service_pack_major = service_pack_major;
+    m.service_pack_minor = service_pack_minor;
+}
 
 const std::vector<std::string>& DebugOutput() { return M().debug_output; }
 

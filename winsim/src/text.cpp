@@ -168,6 +168,7 @@ const Message kMessages[] = {
     {13, "The data is invalid.\r\n"},
     {14, "Not enough memory resources are available to complete this operation.\r\n"},
     {18, "There are no more files.\r\n"},
+    {31, "A device attached to the system is not functioning.\r\n"},
     {32, "The process cannot access the file because it is being used by another process.\r\n"},
     {38, "Reached the end of the file.\r\n"},
     {50, "The request is not supported.\r\n"},

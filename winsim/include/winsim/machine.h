@@ -12,8 +12,11 @@ namespace winsim {
 
 // A fresh machine: drive C: with C:\Windows, C:\Windows\System32,
 // C:\Windows\INF and the temporary folder C:\Users\user\AppData\Local\Temp\;
-// the clock at 2021/03/02 09:05:03.007; an empty debugger channel; no open
-// handle, no live allocation, no planned fault, no counted call.
+// the clock at 2021/03/02 09:05:03.007; Windows 10.0 build 19045 (x64); a
+// registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services and
+// the display class key ...\Control\Class\{4D36E968-...} (Class "Display");
+// no device; no restart pending; an empty debugger channel; no open handle,
+// no live allocation, no planned fault, no counted call.
 void Reset();
 
 // Clock read by GetLocalTime. The day of the week is derived from the date.
@@ -36,13 +39,90 @@ bool PutFile(const std::string& path, const std::string& contents,
 std::optional<std::string> FileContents(const std::string& path);
 bool Exists(const std::string& path);
 
+// Version that GetVersionExA reports (platform VER_PLATFORM_WIN32_NT).
+void SetWindowsVersion(DWORD major, DWORD minor, DWORD build,
+                       const std::string& service_pack = "", WORD service_pack_major = 0,
+                       WORD service_pack_minor = 0);
+
+// Registry under HKEY_LOCAL_MACHINE. Key paths are relative to it, with
+// backslashes ("SYSTEM\\CurrentControlSet\\Services"); "" is the root. Key and
+// value names compare without regard to letter case and keep the case they
+// were created with; "" names a key's default value.
+struct RegistryValue {
+    DWORD type = REG_NONE;
+    std::string data;  // raw bytes
+    bool operator==(const RegistryValue& other) const {
+        return type == other.type && data == other.data;
+    }
+};
+// Creates the key and any missing parents; false for an invalid name.
+bool CreateRegistryKey(const std::string& path);
+// Sets a value, creating the key as needed. The bytes are stored as given:
+// a string without a terminator stays without one.
+bool SetRegistryValue(const std::string& key, const std::string& name, DWORD type,
+                      const std::string& data);
+// A string value stored with its terminator.
+bool SetRegistryString(const std::string& key, const std::string& name, const std::string& value,
+                       DWORD type = REG_SZ);
+bool SetRegistryDword(const std::string& key, const std::string& name, DWORD value);
+// Deletes the key with everything below it; open handles to it then report
+// ERROR_KEY_DELETED. False when it does not exist.
+bool DeleteRegistryTree(const std::string& path);
+bool RegistryKeyExists(const std::string& path);
+std::optional<RegistryValue> GetRegistryValue(const std::string& key, const std::string& name);
+// A REG_SZ or REG_EXPAND_SZ value without its terminator.
+std::optional<std::string> GetRegistryString(const std::string& key, const std::string& name);
+std::optional<DWORD> GetRegistryDword(const std::string& key, const std::string& name);
+// Sub-key names in enumeration order (sorted without regard to case).
+std::vector<std::string> RegistrySubKeys(const std::string& path);
+// Value names in the order they were first set.
+std::vector<std::string> RegistryValueNames(const std::string& path);
+// From now on RegOpenKeyExA refuses this key with ERROR_ACCESS_DENIED when
+// asked for any of these rights (generic rights mapped; READ_CONTROL, part
+// of every KEY_* mask, does not count, so KEY_WRITE denies writing only).
+// Replaces an earlier denial; 0 lifts it. False when the key does not exist.
+bool DenyRegistryAccess(const std::string& path, REGSAM rights);
+
+// Devices. A test adds devices as the PnP manager would have them; the
+// SetupAPI calls see them, and driver installation changes them.
+constexpr GUID kDisplayClassGuid = {
+    0x4d36e968, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+struct Device {
+    std::string instance_id;  // "ROOT\\DISPLAY\\0000", "PCI\\VEN_8086&DEV_1234\\3&11583659&0&10"
+    std::string class_name = "Display";
+    GUID class_guid = kDisplayClassGuid;
+    std::optional<std::string> hardware_ids;    // REG_MULTI_SZ bytes as stored, well formed or not
+    std::optional<std::string> compatible_ids;  // likewise
+    std::string description;                    // device description; "" for none
+    bool present = true;
+    std::string service;  // "" for none
+    // Driver key below ...\Control\Class, as "{4D36E968-...}\\0001"; "" for none.
+    std::string driver;
+};
+// Joins a device to the machine; false when the instance ID is empty or
+// already taken (letter case ignored).
+bool AddDevice(const Device& device);
+// The machine's devices, present or not, in SetupDiGetClassDevsA order.
+std::vector<Device> Devices();
+std::optional<Device> FindDevice(const std::string& instance_id);
+// "a", "b" -> "a\0b\0\0": the bytes of a well-formed multi-string.
+std::string MultiString(const std::vector<std::string>& strings);
+// Whether the next driver installation needs a restart to finish.
+void SetRestartRequired(bool required);
+// True once a driver installation that needed a restart was given no
+// bRebootRequired to report it in, so that Windows asked the user instead.
+bool RestartPrompted();
+// "{4D36E968-E325-11CE-BFC1-08002BE10318}": the form registry paths use.
+std::string GuidString(const GUID& guid);
+
 // Accounting: handles of every kind still open, LocalAlloc blocks not freed.
 size_t OpenHandleCount();
 size_t LiveAllocationCount();
 
 // Fault plan. A planned fault makes a named platform call fail with the given
-// error code as Windows would report it (result and last-error value). Calls
-// are counted from the last Reset; nth is 1-based.
+// error code as Windows would report it (failure result and last-error value;
+// a registry call returns the code and leaves the last-error value alone).
+// Calls are counted from the last Reset; nth is 1-based.
 void FailNthCall(const std::string& call, unsigned nth, DWORD error);
 void FailEveryCall(const std::string& call, DWORD error);
 void ClearFaults();

@@ -55,6 +55,7 @@ static_assert(sizeof(LONG) == 4, "LONG is 32 bits on every host");
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_INVALID_DATA 13L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_REM_NOT_LIST 51L
@@ -62,13 +63,20 @@ static_assert(sizeof(LONG) == 4, "LONG is 32 bits on every host");
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_BAD_PATHNAME 161L
 #define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_DIR_NOT_EMPTY 145L
+#define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_ENVVAR_NOT_FOUND 203L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_NOACCESS 998L
+#define ERROR_INVALID_FLAGS 1004L
+#define ERROR_KEY_DELETED 1018L
+#define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_INVALID_USER_BUFFER 1784L
 
 // Files
 #define GENERIC_READ 0x80000000UL
@@ -185,3 +193,171 @@ HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
 int WINAPI lstrlenA(LPCSTR lpString);
 int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2);
+
+// ---------------------------------------------------------------------------
+// Versions, folders and file attributes
+
+typedef struct _OSVERSIONINFOA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+
+typedef struct _OSVERSIONINFOEXA {
+    DWORD dwOSVersionInfoSize;
+    DWORD dwMajorVersion;
+    DWORD dwMinorVersion;
+    DWORD dwBuildNumber;
+    DWORD dwPlatformId;
+    CHAR szCSDVersion[128];
+    WORD wServicePackMajor;
+    WORD wServicePackMinor;
+    WORD wSuiteMask;
+    BYTE wProductType;
+    BYTE wReserved;
+} OSVERSIONINFOEXA, *POSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
+
+#define VER_PLATFORM_WIN32_NT 2
+#define VER_NT_WORKSTATION 0x0000001
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
+UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
+BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
+
+// ---------------------------------------------------------------------------
+// Registry
+
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+typedef DWORD REGSAM;
+
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_ALL_ACCESS 0xF003F
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_MULTI_SZ 7
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired, PHKEY phkResult);
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD lpReserved,
+                          LPSTR lpClass, LPDWORD lpcchClass, FILETIME* lpftLastWriteTime);
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
+                             LPDWORD lpcbData);
+LONG WINAPI RegCloseKey(HKEY hKey);
+
+// ---------------------------------------------------------------------------
+// Device installation (SetupAPI) and driver update (newdev)
+
+typedef struct _GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+} GUID, *LPGUID;
+
+typedef struct HWND__* HWND;
+typedef void* HDEVINFO;
+typedef const CHAR* PCSTR;
+typedef CHAR* PSTR;
+typedef DWORD* PDWORD;
+typedef BYTE* PBYTE;
+typedef const BYTE* PCBYTE;
+typedef BOOL* PBOOL;
+typedef UINT DI_FUNCTION;
+
+typedef struct _SP_DEVINFO_DATA {
+    DWORD cbSize;
+    GUID ClassGuid;
+    DWORD DevInst;
+    ULONG_PTR Reserved;
+} SP_DEVINFO_DATA, *PSP_DEVINFO_DATA;
+
+#define DIGCF_DEFAULT 0x00000001
+#define DIGCF_PRESENT 0x00000002
+#define DIGCF_ALLCLASSES 0x00000004
+#define DIGCF_PROFILE 0x00000008
+#define DIGCF_DEVICEINTERFACE 0x00000010
+
+#define SPDRP_DEVICEDESC 0x00000000
+#define SPDRP_HARDWAREID 0x00000001
+#define SPDRP_COMPATIBLEIDS 0x00000002
+#define SPDRP_SERVICE 0x00000004
+#define SPDRP_CLASS 0x00000007
+#define SPDRP_CLASSGUID 0x00000008
+#define SPDRP_DRIVER 0x00000009
+
+#define DICD_GENERATE_ID 0x00000001
+#define DICD_INHERIT_CLASSDRVS 0x00000002
+
+#define DIF_REMOVE 0x00000005
+#define DIF_REGISTERDEVICE 0x00000019
+
+#define SPOST_NONE 0
+#define SPOST_PATH 1
+#define SPOST_URL 2
+#define SP_COPY_DELETESOURCE 0x0000001
+#define SP_COPY_REPLACEONLY 0x0000002
+#define SP_COPY_NOOVERWRITE 0x0000008
+
+#define INSTALLFLAG_FORCE 0x00000001
+#define INSTALLFLAG_READONLY 0x00000002
+#define INSTALLFLAG_NONINTERACTIVE 0x00000004
+
+// SetupAPI's own error codes carry the customer bit and the error severity.
+#define APPLICATION_ERROR_MASK 0x20000000
+#define ERROR_SEVERITY_ERROR 0xC0000000
+#define ERROR_EXPECTED_SECTION_NAME (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0)
+#define ERROR_BAD_SECTION_NAME_LINE (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 1)
+#define ERROR_WRONG_INF_STYLE (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x100)
+#define ERROR_SECTION_NOT_FOUND (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x101)
+#define ERROR_LINE_NOT_FOUND (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x102)
+#define ERROR_CLASS_MISMATCH (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x201)
+#define ERROR_INVALID_CLASS (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x206)
+#define ERROR_INVALID_REG_PROPERTY (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x209)
+#define ERROR_DEVINST_ALREADY_EXISTS (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x207)
+#define ERROR_NO_SUCH_DEVINST (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20B)
+#define ERROR_NO_DRIVER_SELECTED (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x203)
+#define ERROR_INVALID_DEVINST_NAME (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x205)
+#define ERROR_NO_DEVICE_SELECTED (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x211)
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent, DWORD Flags);
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                              DWORD Property, PDWORD PropertyRegDataType,
+                                              PBYTE PropertyBuffer, DWORD PropertyBufferSize,
+                                              PDWORD RequiredSize);
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
+BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName, DWORD ClassNameSize,
+                                PDWORD RequiredSize);
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent);
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName, const GUID* ClassGuid,
+                                     PCSTR DeviceDescription, HWND hwndParent, DWORD CreationFlags,
+                                     PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                              DWORD Property, const BYTE* PropertyBuffer,
+                                              DWORD PropertyBufferSize);
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                                      PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR OEMSourceMediaLocation, DWORD OEMSourceMediaType,
+                             DWORD CopyStyle, PSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
+                             PDWORD RequiredSize, PSTR* DestinationInfFileNameComponent);
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareId, LPCSTR FullInfPath,
+                                               DWORD InstallFlags, PBOOL bRebootRequired);

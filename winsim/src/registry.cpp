@@ -1,0 +1,366 @@
+// The registry under HKEY_LOCAL_MACHINE: RegOpenKeyExA, RegEnumKeyExA,
+// RegQueryValueExA, RegCloseKey, and the test helpers that set up, deny and
+// inspect keys. Registry calls return their error code and leave the
+// last-error value alone.
+#include "state.h"
+
+#include <winsim/machine.h>
+
+#include <cstring>
+
+namespace winsim::detail {
+namespace {
+
+constexpr REGSAM kReadControl = 0x00020000;
+constexpr REGSAM kMaximumAllowed = 0x02000000;
+constexpr REGSAM kGenericRead = 0x80000000;
+constexpr REGSAM kGenericWrite = 0x40000000;
+constexpr REGSAM kGenericExecute = 0x20000000;
+constexpr REGSAM kGenericAll = 0x10000000;
+
+// Longest key name component the registry accepts.
+constexpr size_t kMaxKeyName = 255;
+
+std::vector<std::string> SplitKeyPath(const std::string& path) {
+    std::vector<std::string> parts;
+    size_t start = 0;
+    while (start <= path.size()) {
+        size_t end = path.find('\\', start);
+        if (end == std::string::npos) end = path.size();
+        if (end > start) parts.push_back(path.substr(start, end - start));
+        start = end + 1;
+    }
+    return parts;
+}
+
+bool ValidKeyName(const std::string& name) { return !name.empty() && name.size() <= kMaxKeyName; }
+
+// Generic rights map onto key rights as the key object type defines them.
+REGSAM MapGenericKeyRights(REGSAM desired) {
+    REGSAM mapped = desired & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll);
+    if (desired & (kGenericRead | kGenericExecute)) mapped |= KEY_READ;
+    if (desired & kGenericWrite) mapped |= KEY_WRITE;
+    if (desired & kGenericAll) mapped |= KEY_ALL_ACCESS;
+    return mapped & ~(KEY_WOW64_32KEY | KEY_WOW64_64KEY);
+}
+
+bool IsPredefined(HKEY key) { return key == HKEY_LOCAL_MACHINE; }
+
+// The key behind a handle, with the rights the handle holds.
+LONG ResolveHandle(HKEY handle, std::shared_ptr<RegKey>* key, REGSAM* granted) {
+    if (IsPredefined(handle)) {
+        *key = M().registry;
+        *granted = KEY_ALL_ACCESS & ~(*key)->denied;
+        return ERROR_SUCCESS;
+    }
+    KeyHandle* open = LookupHandle<KeyHandle>(reinterpret_cast<HANDLE>(handle));
+    if (open == nullptr) return ERROR_INVALID_HANDLE;
+    if (open->key->deleted) return ERROR_KEY_DELETED;
+    *key = open->key;
+    *granted = open->granted;
+    return ERROR_SUCCESS;
+}
+
+void MarkDeleted(RegKey& key) {
+    key.deleted = true;
+    for (auto& [name, sub] : key.subkeys) MarkDeleted(*sub);
+}
+
+}  // namespace
+
+const RegValue* RegKey::FindValue(const std::string& value_name) const {
+    for (const RegValue& value : values) {
+        if (!NameLess()(value.name, value_name) && !NameLess()(value_name, value.name)) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+void RegKey::SetValue(const std::string& value_name, DWORD type, std::string data) {
+    written = CurrentFileTime();
+    for (RegValue& value : values) {
+        if (!NameLess()(value.name, value_name) && !NameLess()(value_name, value.name)) {
+            value.type = type;
+            value.data = std::move(data);
+            return;
+        }
+    }
+    values.push_back(RegValue{value_name, type, std::move(data)});
+}
+
+bool RegKey::DeleteValue(const std::string& value_name) {
+    for (auto it = values.begin(); it != values.end(); ++it) {
+        if (!NameLess()(it->name, value_name) && !NameLess()(value_name, it->name)) {
+            values.erase(it);
+            written = CurrentFileTime();
+            return true;
+        }
+    }
+    return false;
+}
+
+std::shared_ptr<RegKey> FindKey(const std::string& path) {
+    std::shared_ptr<RegKey> key = M().registry;
+    for (const std::string& part : SplitKeyPath(path)) {
+        auto it = key->subkeys.find(part);
+        if (it == key->subkeys.end()) return nullptr;
+        key = it->second;
+    }
+    return key;
+}
+
+std::shared_ptr<RegKey> CreateKey(const std::string& path) {
+    const std::vector<std::string> parts = SplitKeyPath(path);
+    for (const std::string& part : parts) {
+        if (!ValidKeyName(part)) return nullptr;
+    }
+    std::shared_ptr<RegKey> key = M().registry;
+    for (const std::string& part : parts) {
+        auto it = key->subkeys.find(part);
+        if (it == key->subkeys.end()) {
+            auto sub = std::make_shared<RegKey>();
+            sub->name = part;
+            sub->parent = key.get();
+            sub->written = CurrentFileTime();
+            key->written = sub->written;
+            it = key->subkeys.emplace(part, std::move(sub)).first;
+        }
+        key = it->second;
+    }
+    return key;
+}
+
+bool DeleteKeyTree(const std::string& path) {
+    std::shared_ptr<RegKey> key = FindKey(path);
+    if (!key || key->parent == nullptr) return false;  // HKEY_LOCAL_MACHINE itself stays
+    MarkDeleted(*key);
+    RegKey* parent = key->parent;
+    parent->subkeys.erase(key->name);
+    parent->written = CurrentFileTime();
+    key->parent = nullptr;
+    return true;
+}
+
+std::shared_ptr<RegKey> NewRegistry(FILETIME now) {
+    auto root = std::make_shared<RegKey>();
+    root->name = "HKEY_LOCAL_MACHINE";
+    root->written = now;
+    // Built directly: the machine that will own it does not exist yet.
+    auto add = [&](const std::string& path) {
+        RegKey* key = root.get();
+        for (const std::string& part : SplitKeyPath(path)) {
+            auto it = key->subkeys.find(part);
+            if (it == key->subkeys.end()) {
+                auto sub = std::make_shared<RegKey>();
+                sub->name = part;
+                sub->parent = key;
+                sub->written = now;
+                it = key->subkeys.emplace(part, std::move(sub)).first;
+            }
+            key = it->second.get();
+        }
+        return key;
+    };
+    add("SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
+    add("SYSTEM\\CurrentControlSet\\Enum");
+    add("SYSTEM\\CurrentControlSet\\Services");
+    RegKey* display =
+        add("SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}");
+    display->values.push_back(RegValue{"", REG_SZ, std::string("Display adapters", 17)});
+    display->values.push_back(RegValue{"Class", REG_SZ, std::string("Display", 8)});
+    return root;
+}
+
+}  // namespace winsim::detail
+
+using namespace winsim::detail;
+
+// ---------------------------------------------------------------------------
+// Win32 registry calls
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
+    // On failure the caller's handle is set to NULL.
+    if (phkResult != nullptr) *phkResult = nullptr;
+    if (auto fault = EnterCall("RegOpenKeyExA")) return static_cast<LONG>(*fault);
+    if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+    std::shared_ptr<RegKey> key;
+    REGSAM parent_rights = 0;
+    if (LONG error = ResolveHandle(hKey, &key, &parent_rights)) return error;
+    const std::string path = lpSubKey != nullptr ? lpSubKey : "";
+    if (!path.empty() && path[0] == '\\') return ERROR_BAD_PATHNAME;
+    const std::vector<std::string> parts = SplitKeyPath(path);
+    // No sub key on a predefined key hands back the predefined key itself.
+    if (parts.empty() && IsPredefined(hKey)) {
+        *phkResult = hKey;
+        return ERROR_SUCCESS;
+    }
+    for (const std::string& part : parts) {
+        auto it = key->subkeys.find(part);
+        if (it == key->subkeys.end()) return ERROR_FILE_NOT_FOUND;
+        key = it->second;
+    }
+    REGSAM wanted = MapGenericKeyRights(samDesired);
+    REGSAM granted = wanted & ~kMaximumAllowed;
+    if (wanted & kMaximumAllowed) granted |= KEY_ALL_ACCESS & ~key->denied;
+    if (granted & key->denied) return ERROR_ACCESS_DENIED;
+    auto handle = std::make_unique<KeyHandle>();
+    handle->key = key;
+    handle->granted = granted;
+    *phkResult = reinterpret_cast<HKEY>(AddHandle(std::move(handle)));
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          FILETIME* lpftLastWriteTime) {
+    if (auto fault = EnterCall("RegEnumKeyExA")) return static_cast<LONG>(*fault);
+    std::shared_ptr<RegKey> key;
+    REGSAM granted = 0;
+    if (LONG error = ResolveHandle(hKey, &key, &granted)) return error;
+    if (lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
+    if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
+    if (!(granted & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
+    if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
+    auto it = key->subkeys.begin();
+    std::advance(it, dwIndex);
+    const RegKey& sub = *it->second;
+    // The name must fit with its terminator; if not, the buffer and the
+    // count are both left as they were.
+    if (sub.name.size() >= *lpcchName) return ERROR_MORE_DATA;
+    // Keys carry no class name here: an empty one fits any class buffer.
+    if (lpClass != nullptr && *lpcchClass == 0) return ERROR_MORE_DATA;
+    if (lpName == nullptr) return ERROR_NOACCESS;
+    std::memcpy(lpName, sub.name.c_str(), sub.name.size() + 1);
+    *lpcchName = static_cast<DWORD>(sub.name.size());
+    if (lpClass != nullptr) {
+        lpClass[0] = '\0';
+        *lpcchClass = 0;
+    }
+    if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = sub.written;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData) {
+    if (auto fault = EnterCall("RegQueryValueExA")) return static_cast<LONG>(*fault);
+    std::shared_ptr<RegKey> key;
+    REGSAM granted = 0;
+    if (LONG error = ResolveHandle(hKey, &key, &granted)) return error;
+    if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!(granted & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+    const RegValue* value = key->FindValue(lpValueName != nullptr ? lpValueName : "");
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (lpType != nullptr) *lpType = value->type;
+    if (lpcbData == nullptr) return ERROR_SUCCESS;
+    const DWORD size = static_cast<DWORD>(value->data.size());
+    if (lpData == nullptr) {
+        *lpcbData = size;
+        return ERROR_SUCCESS;
+    }
+    if (size > *lpcbData) {
+        *lpcbData = size;
+        return ERROR_MORE_DATA;
+    }
+    // Exactly the stored bytes: a string stored without its terminator gets
+    // none, even where the buffer has room for one.
+    if (size != 0) std::memcpy(lpData, value->data.data(), size);
+    *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey) {
+    if (auto fault = EnterCall("RegCloseKey")) return static_cast<LONG>(*fault);
+    // Closing a predefined key does nothing and succeeds.
+    if (IsPredefined(hKey)) return ERROR_SUCCESS;
+    HANDLE handle = reinterpret_cast<HANDLE>(hKey);
+    if (LookupHandle<KeyHandle>(handle) == nullptr) return ERROR_INVALID_HANDLE;
+    RemoveHandle(handle);
+    return ERROR_SUCCESS;
+}
+
+// ---------------------------------------------------------------------------
+// Test helpers
+
+namespace winsim {
+
+bool CreateRegistryKey(const std::string& path) { return detail::CreateKey(path) != nullptr; }
+
+bool SetRegistryValue(const std::string& key, const std::string& name, DWORD type,
+                      const std::string& data) {
+    std::shared_ptr<RegKey> k = detail::CreateKey(key);
+    if (!k) return false;
+    k->SetValue(name, type, data);
+    return true;
+}
+
+bool SetRegistryString(const std::string& key, const std::string& name, const std::string& value,
+                       DWORD type) {
+    return SetRegistryValue(key, name, type, std::string(value.c_str(), value.size() + 1));
+}
+
+bool SetRegistryDword(const std::string& key, const std::string& name, DWORD value) {
+    char bytes[4];
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return SetRegistryValue(key, name, REG_DWORD, std::string(bytes, 4));
+}
+
+bool DeleteRegistryTree(const std::string& path) { return detail::DeleteKeyTree(path); }
+
+bool RegistryKeyExists(const std::string& path) { return detail::FindKey(path) != nullptr; }
+
+std::optional<RegistryValue> GetRegistryValue(const std::string& key, const std::string& name) {
+    std::shared_ptr<RegKey> k = detail::FindKey(key);
+    if (!k) return std::nullopt;
+    const RegValue* value = k->FindValue(name);
+    if (value == nullptr) return std::nullopt;
+    return RegistryValue{value->type, value->data};
+}
+
+std::optional<std::string> GetRegistryString(const std::string& key, const std::string& name) {
+    std::optional<RegistryValue> value = GetRegistryValue(key, name);
+    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
+    std::string text = value->data;
+    if (!text.empty() && text.back() == '\0') text.pop_back();
+    return text;
+}
+
+std::optional<DWORD> GetRegistryDword(const std::string& key, const std::string& name) {
+    std::optional<RegistryValue> value = GetRegistryValue(key, name);
+    if (!value || value->type != REG_DWORD || value->data.size() != 4) return std::nullopt;
+    DWORD result = 0;
+    for (int i = 3; i >= 0; --i) {
+        result = (result << 8) | static_cast<unsigned char>(value->data[static_cast<size_t>(i)]);
+    }
+    return result;
+}
+
+std::vector<std::string> RegistrySubKeys(const std::string& path) {
+    std::vector<std::string> names;
+    std::shared_ptr<RegKey> key = detail::FindKey(path);
+    if (!key) return names;
+    for (const auto& entry : key->subkeys) names.push_back(entry.second->name);
+    return names;
+}
+
+std::vector<std::string> RegistryValueNames(const std::string& path) {
+    std::vector<std::string> names;
+    std::shared_ptr<RegKey> key = detail::FindKey(path);
+    if (!key) return names;
+    for (const RegValue& value : key->values) names.push_back(value.name);
+    return names;
+}
+
+bool DenyRegistryAccess(const std::string& path, REGSAM rights) {
+    std::shared_ptr<RegKey> key = detail::FindKey(path);
+    if (!key) return false;
+    // READ_CONTROL is part of every KEY_* mask; denying it would make
+    // KEY_WRITE deny reading too, so only the other rights count.
+    key->denied =
+        detail::MapGenericKeyRights(rights) & ~detail::kReadControl & ~detail::kMaximumAllowed;
+    return true;
+}
+
+}  // namespace winsim
