@@ -123,6 +123,72 @@ BOOL QV_FileExists(LPCSTR pszPath) {
     return TRUE;
 }
 
+BOOL QV_BuildPath(char (&szPath)[MAX_PATH], LPCSTR pszFirst, LPCSTR pszSecond) {
+    int nLength = snprintf(szPath, MAX_PATH, "%s\\%s", pszFirst, pszSecond);
+    if (nLength < 0 || nLength >= MAX_PATH) {
+        szPath[0] = '\0';
+        return FALSE;
+    }
+    return TRUE;
+}
+
+DWORD QV_ReadHardwareIds(HDEVINFO hDevInfo, PSP_DEVINFO_DATA pDevInfoData, BYTE** ppBuffer, DWORD* pcbData) {
+    BYTE* pBuffer = NULL;
+    DWORD cbBuffer = 0;
+    DWORD cbRequired = 0;
+    DWORD dwDataType = 0;
+    DWORD dwError = ERROR_SUCCESS;
+
+    while (!SetupDiGetDeviceRegistryPropertyA(hDevInfo, pDevInfoData, SPDRP_HARDWAREID, &dwDataType, pBuffer,
+                                              cbBuffer, &cbRequired)) {
+        dwError = GetLastError();
+        // A buffer of the size the platform asked for must be enough; asking
+        // for no more than that again would repeat forever.
+        if (dwError == ERROR_INSUFFICIENT_BUFFER && cbRequired <= cbBuffer) {
+            dwError = ERROR_INVALID_USER_BUFFER;
+        }
+        if (dwError != ERROR_INSUFFICIENT_BUFFER) {
+            break;
+        }
+        dwError = ERROR_SUCCESS;
+        if (pBuffer != NULL) {
+            LocalFree(pBuffer);
+        }
+        pBuffer = static_cast<BYTE*>(LocalAlloc(LPTR, cbRequired));
+        if (pBuffer == NULL) {
+            dwError = GetLastError();
+            break;
+        }
+        cbBuffer = cbRequired;
+    }
+
+    if (dwError != ERROR_SUCCESS && pBuffer != NULL) {
+        LocalFree(pBuffer);
+        pBuffer = NULL;
+    }
+    *ppBuffer = pBuffer;
+    *pcbData = cbRequired < cbBuffer ? cbRequired : cbBuffer;
+    return dwError;
+}
+
+LPCSTR QV_FindHardwareId(const BYTE* pData, DWORD cbData, LPCSTR pszHardwareId) {
+    const size_t cbId = strlen(pszHardwareId) + 1;
+    const char* pszString = reinterpret_cast<const char*>(pData);
+    const char* pEnd = pszString + cbData;
+    while (pszString < pEnd && *pszString != '\0') {
+        const void* pTerminator = memchr(pszString, '\0', static_cast<size_t>(pEnd - pszString));
+        if (pTerminator == NULL) {
+            return NULL;
+        }
+        const size_t cbString = static_cast<size_t>(static_cast<const char*>(pTerminator) - pszString) + 1;
+        if (cbString == cbId && memcmp(pszString, pszHardwareId, cbId) == 0) {
+            return pszString;
+        }
+        pszString += cbString;
+    }
+    return NULL;
+}
+
 void QV_FormatErrorCode(DWORD dwErrorCode) {
     LPSTR pszText;
     if (LookUpSystemText(dwErrorCode, &pszText) != 0) {

@@ -4,6 +4,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+// setupapi.h and newdev.h need windows.h first.
+#include <setupapi.h>
+#include <newdev.h>
 #else
 #include <winsim/win32.h>
 #endif

@@ -1,5 +1,396 @@
 #include "uninstall.h"
 
+#include "common.h"
+
+#include <cstdio>
+#include <cstring>
+
+#define QV_SOURCE_FILE "uninstall"
+
+namespace {
+
+const char kServiceVideoKey[] = "SYSTEM\\CurrentControlSet\\Services\\" QV_MIRROR_SERVICE "\\VIDEO";
+const char kProfileVideoKey[] =
+    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video";
+const char kDisplayClassKey[] =
+    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}";
+const char kVideoKey[] = "SYSTEM\\CurrentControlSet\\Control\\Video";
+const char kReinstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Reinstall";
+
+const char kMirrorHardwareId[] = QV_MIRROR_HARDWARE_ID;
+
+DWORD TraceAddress(const void* pAddress) {
+    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pAddress));
+}
+
+// Reads a string value into a zero-filled buffer of *pcbData bytes; *pcbData
+// receives the size read. A value that fills the buffer without a terminator
+// does not fit as a string: ERROR_MORE_DATA, and the buffer is left empty.
+LONG ReadStringValue(HKEY hKey, LPCSTR pszValueName, LPSTR pszBuffer, LPDWORD pcbData) {
+    const DWORD cbBuffer = *pcbData;
+    memset(pszBuffer, 0, cbBuffer);
+    LONG lResult = RegQueryValueExA(hKey, pszValueName, NULL, NULL, reinterpret_cast<LPBYTE>(pszBuffer), pcbData);
+    if (lResult == ERROR_SUCCESS && memchr(pszBuffer, '\0', cbBuffer) == NULL) {
+        lResult = ERROR_MORE_DATA;
+    }
+    if (lResult != ERROR_SUCCESS && cbBuffer > 0) {
+        pszBuffer[0] = '\0';
+    }
+    return lResult;
+}
+
+LONG ReadStringValue(HKEY hKey, LPCSTR pszValueName, LPSTR pszBuffer, DWORD cbBuffer) {
+    return ReadStringValue(hKey, pszValueName, pszBuffer, &cbBuffer);
+}
+
+// Hands a finished path to the caller, whose size must exceed its length.
+DWORD ReturnPath(LPCSTR pszFunction, LPCSTR pszPath, LPSTR pszResult, LPDWORD pdwSize) {
+    DWORD dwLength = static_cast<DWORD>(lstrlenA(pszPath));
+    if (*pdwSize <= dwLength) {
+        QV_TRACE(pszFunction, "Buffer size [%d] is too small. Need [%d]\n", *pdwSize, dwLength);
+        *pdwSize = dwLength;
+        return ERROR_INSUFFICIENT_BUFFER;
+    }
+    memcpy(pszResult, pszPath, dwLength + 1);
+    return ERROR_SUCCESS;
+}
+
+// An INF named by the registry must be a plain file name in the INF folder.
+bool IsPlainFileName(LPCSTR pszName) {
+    return pszName[0] != '\0' && strpbrk(pszName, "\\/:") == NULL && strcmp(pszName, ".") != 0 &&
+           strcmp(pszName, "..") != 0;
+}
+
+}  // namespace
+
+void QV_AddTail(QV_GUID_ENTRY** ppHead, QV_GUID_ENTRY* pEntry) {
+    QV_GUID_ENTRY** ppLink = ppHead;
+    while (*ppLink != NULL) {
+        ppLink = &(*ppLink)->pNext;
+    }
+    *ppLink = pEntry;
+}
+
+QV_GUID_ENTRY* QV_RemoveHead(QV_GUID_ENTRY** ppHead) {
+    QV_GUID_ENTRY* pEntry = *ppHead;
+    if (pEntry != NULL) {
+        *ppHead = pEntry->pNext;
+        pEntry->pNext = NULL;
+    }
+    return pEntry;
+}
+
+DWORD QV_GetAttachToDesktopPath(LPSTR pszRegPath, LPDWORD pdwSize) {
+    static const char kFunction[] = "QV_GetAttachToDesktopPath";
+    QV_TRACE(kFunction, " --> QV_GetAttachToDesktopPath( 0x%x, 0x%x )\n", TraceAddress(pszRegPath),
+             TraceAddress(pdwSize));
+    pszRegPath[0] = '\0';
+
+    HKEY hKey;
+    LONG lResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceVideoKey, 0, KEY_READ, &hKey);
+    if (lResult != ERROR_SUCCESS) {
+        QV_TRACE(kFunction, "Error: RegOpenKeyEx(Err=%d) [%s]\n", lResult, kServiceVideoKey);
+        QV_FormatErrorCode(static_cast<DWORD>(lResult));
+        QV_TRACE(kFunction, " <-- QV_GetAttachToDesktopPath( NOT FOUND )\n");
+        return static_cast<DWORD>(lResult);
+    }
+
+    char szVideoId[48];
+    lResult = ReadStringValue(hKey, "VideoID", szVideoId, sizeof(szVideoId));
+    // An empty name would make the path the video key of every adapter.
+    if (lResult == ERROR_SUCCESS && szVideoId[0] == '\0') {
+        lResult = ERROR_INVALID_DATA;
+    }
+    QV_TRACE(kFunction, "QVMIRROR VideoID = %s, Err=%d\n", szVideoId, lResult);
+    RegCloseKey(hKey);
+    if (lResult != ERROR_SUCCESS) {
+        QV_TRACE(kFunction, "Error: RegQueryValueEx(Err=%d) Value=VideoID\n", lResult);
+        QV_FormatErrorCode(static_cast<DWORD>(lResult));
+        return static_cast<DWORD>(lResult);
+    }
+
+    // Fits: a 47-character name after the 89-character profile key.
+    char szPath[MAX_PATH];
+    QV_BuildPath(szPath, kProfileVideoKey, szVideoId);
+    QV_TRACE(kFunction, "Attach.ToDesktop RegPath=%s\n", szPath);
+
+    DWORD dwResult = ReturnPath(kFunction, szPath, pszRegPath, pdwSize);
+    if (dwResult == ERROR_SUCCESS) {
+        QV_TRACE(kFunction, " <-- QV_GetAttachToDesktopPath(%s)\n", pszRegPath);
+    }
+    return dwResult;
+}
+
+DWORD QV_GetOEMInfFileName(LPSTR pszOemInfFile, LPDWORD pdwSize) {
+    static const char kFunction[] = "QV_GetOEMInfFileName";
+    QV_TRACE(kFunction, " --> QV_GetOEMInfFileName()\n");
+    pszOemInfFile[0] = '\0';
+
+    HKEY hClassKey;
+    LONG lResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDisplayClassKey, 0, KEY_READ, &hClassKey);
+    if (lResult != ERROR_SUCCESS) {
+        QV_TRACE(kFunction, "Error: RegOpenKeyEx(Err=%d) [%s]\n", lResult, kDisplayClassKey);
+        QV_FormatErrorCode(static_cast<DWORD>(lResult));
+        return static_cast<DWORD>(lResult);
+    }
+
+    char szInfPath[MAX_PATH];
+    LONG lSearch = ERROR_NO_MORE_ITEMS;
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        char szSubKey[32];
+        DWORD cchSubKey = sizeof(szSubKey);
+        lResult = RegEnumKeyExA(hClassKey, dwIndex, szSubKey, &cchSubKey, NULL, NULL, NULL, NULL);
+        if (lResult == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegEnumKeyEx(Err=%d)\n", lResult);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            RegCloseKey(hClassKey);
+            return static_cast<DWORD>(lResult);
+        }
+
+        HKEY hSubKey;
+        lResult = RegOpenKeyExA(hClassKey, szSubKey, 0, KEY_READ, &hSubKey);
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "[%d] Key=[%s] Error: RegOpenKeyEx(Err=%d)\n", dwIndex, szSubKey, lResult);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            continue;
+        }
+
+        char szMatchingDeviceId[MAX_PATH];
+        lResult = ReadStringValue(hSubKey, "MatchingDeviceId", szMatchingDeviceId, sizeof(szMatchingDeviceId));
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "[%d] Key=[%s] Error: RegQueryValueEx(Err=%d) Value=%s\n", dwIndex, szSubKey,
+                     lResult, "MatchingDeviceId");
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            RegCloseKey(hSubKey);
+            continue;
+        }
+        QV_TRACE(kFunction, "[%d] Key=[%s] MatchingDeviceId=[%s]\n", dwIndex, szSubKey, szMatchingDeviceId);
+        if (lstrcmpiA(szMatchingDeviceId, kMirrorHardwareId) != 0) {
+            RegCloseKey(hSubKey);
+            continue;
+        }
+
+        // The first match ends the search, found or not.
+        lSearch = ReadStringValue(hSubKey, "InfPath", szInfPath, sizeof(szInfPath));
+        if (lSearch != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, " Error: RegQueryValueEx(Err=%d) Value=%s\n", lSearch, "InfPath");
+            QV_FormatErrorCode(static_cast<DWORD>(lSearch));
+        } else if (!IsPlainFileName(szInfPath)) {
+            lSearch = ERROR_INVALID_DATA;
+            QV_TRACE(kFunction, " Error: InfPath is not a file name. [%s]\n", szInfPath);
+        } else {
+            QV_TRACE(kFunction, "InfFileName=[%s]\n", szInfPath);
+        }
+        RegCloseKey(hSubKey);
+        break;
+    }
+    RegCloseKey(hClassKey);
+
+    if (lSearch != ERROR_SUCCESS) {
+        QV_TRACE(kFunction, " <-- QV_GetOEMInfFileName( NOT FOUND ) Ret=%d\n", lSearch);
+        QV_FormatErrorCode(static_cast<DWORD>(lSearch));
+        return static_cast<DWORD>(lSearch);
+    }
+
+    char szWindowsDirectory[MAX_PATH];
+    UINT cchWindowsDirectory = GetWindowsDirectoryA(szWindowsDirectory, MAX_PATH);
+    if (cchWindowsDirectory == 0 || cchWindowsDirectory >= MAX_PATH) {
+        DWORD dwError = cchWindowsDirectory == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+        QV_TRACE(kFunction, "Error: GetWindowsDirectory(Err=%d)\n", dwError);
+        QV_FormatErrorCode(dwError);
+        return dwError;
+    }
+
+    char szPath[MAX_PATH];
+    int nLength = snprintf(szPath, sizeof(szPath), "%s\\INF\\%s", szWindowsDirectory, szInfPath);
+    if (nLength < 0 || nLength >= MAX_PATH) {
+        QV_TRACE(kFunction, "Error: Path too long. [%s\\INF\\%s]\n", szWindowsDirectory, szInfPath);
+        QV_FormatErrorCode(ERROR_FILENAME_EXCED_RANGE);
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    QV_TRACE(kFunction, "InfFileName=[%s]\n", szPath);
+
+    DWORD dwResult = ReturnPath(kFunction, szPath, pszOemInfFile, pdwSize);
+    if (dwResult == ERROR_SUCCESS) {
+        QV_TRACE(kFunction, " <-- QV_GetOEMInfFileName( %s )\n", pszOemInfFile);
+    }
+    return dwResult;
+}
+
+DWORD QV_GetMirrorGuid(QV_GUID_ENTRY** ppHead) {
+    static const char kFunction[] = "QV_GetMirrorGuid";
+    LPCSTR pszStatus = "NOT FOUND";
+    QV_TRACE(kFunction, " --> QV_GetMirrorGuid( 0x%x )\n", TraceAddress(ppHead));
+
+    HKEY hVideoKey;
+    LONG lResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVideoKey, 0, KEY_READ, &hVideoKey);
+    if (lResult != ERROR_SUCCESS) {
+        QV_TRACE(kFunction, "Error: RegOpenKeyEx(Err=%d) [%s]\n", lResult, kVideoKey);
+        QV_FormatErrorCode(static_cast<DWORD>(lResult));
+        return static_cast<DWORD>(lResult);
+    }
+
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        char szSubKey[MAX_PATH];
+        DWORD cchSubKey = sizeof(szSubKey);
+        lResult = RegEnumKeyExA(hVideoKey, dwIndex, szSubKey, &cchSubKey, NULL, NULL, NULL, NULL);
+        if (lResult == ERROR_NO_MORE_ITEMS) {
+            RegCloseKey(hVideoKey);
+            QV_TRACE(kFunction, " <-- QV_GetMirrorGuid( %s )\n", pszStatus);
+            return ERROR_SUCCESS;
+        }
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegEnumKeyEx(Err=%d)\n", lResult);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            RegCloseKey(hVideoKey);
+            return static_cast<DWORD>(lResult);
+        }
+
+        // A name that does not fit an entry could not be deleted as named.
+        char szGuid[sizeof(QV_GUID_ENTRY::szGuid)];
+        if (lstrlenA(szSubKey) >= static_cast<int>(sizeof(szGuid))) {
+            QV_TRACE(kFunction, "Error: Key name too long. [%s]\n", szSubKey);
+            continue;
+        }
+        memcpy(szGuid, szSubKey, static_cast<size_t>(lstrlenA(szSubKey)) + 1);
+        strcat(szSubKey, "\\Video");
+
+        HKEY hKey;
+        lResult = RegOpenKeyExA(hVideoKey, szSubKey, 0, KEY_READ, &hKey);
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegOpenKeyEx(Err=%d) [%s]\n", lResult, szSubKey);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            continue;
+        }
+
+        char szService[MAX_PATH];
+        lResult = ReadStringValue(hKey, "Service", szService, sizeof(szService));
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegQueryValueEx(Err=%d) Value=%s\n", lResult, "Service");
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            RegCloseKey(hKey);
+            continue;
+        }
+        RegCloseKey(hKey);
+        QV_TRACE(kFunction, "[%d] Key=%s, ServiceName=[%s]\n", dwIndex, szSubKey, szService);
+
+        if (lstrcmpiA(szService, QV_MIRROR_SERVICE) == 0) {
+            QV_GUID_ENTRY* pEntry = static_cast<QV_GUID_ENTRY*>(LocalAlloc(LPTR, sizeof(QV_GUID_ENTRY)));
+            if (pEntry == NULL) {
+                DWORD dwError = GetLastError();
+                QV_TRACE(kFunction, "Error: LocalAlloc(Err=%d)\n", dwError);
+                QV_FormatErrorCode(dwError);
+                continue;
+            }
+            memcpy(pEntry->szGuid, szGuid, sizeof(szGuid));
+            QV_AddTail(ppHead, pEntry);
+            pszStatus = "FOUND";
+        }
+    }
+}
+
+DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR pszDirectory,
+                             LPDWORD pdwDirectorySize) {
+    static const char kFunction[] = "QV_GetReinstallRegPath";
+    QV_TRACE(kFunction, " --> QV_GetReinstallRegPath()\n");
+    pszRegPath[0] = '\0';
+    pszDirectory[0] = '\0';
+
+    HKEY hReinstallKey;
+    LONG lResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kReinstallKey, 0, KEY_READ, &hReinstallKey);
+    if (lResult != ERROR_SUCCESS) {
+        QV_TRACE(kFunction, "Error: RegOpenKeyEx(Err=%d) [%s]\n", lResult, kReinstallKey);
+        QV_FormatErrorCode(static_cast<DWORD>(lResult));
+        return static_cast<DWORD>(lResult);
+    }
+
+    char szSubKey[MAX_PATH];
+    LONG lSearch = ERROR_NO_MORE_ITEMS;
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        char szDeviceDesc[MAX_PATH];
+        memset(szSubKey, 0, sizeof(szSubKey));
+        memset(szDeviceDesc, 0, sizeof(szDeviceDesc));
+        DWORD cchSubKey = sizeof(szSubKey);
+        lResult = RegEnumKeyExA(hReinstallKey, dwIndex, szSubKey, &cchSubKey, NULL, NULL, NULL, NULL);
+        if (lResult == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegEnumKeyEx(Err=%d)\n", lResult);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            RegCloseKey(hReinstallKey);
+            return static_cast<DWORD>(lResult);
+        }
+
+        HKEY hSubKey;
+        lResult = RegOpenKeyExA(hReinstallKey, szSubKey, 0, KEY_READ, &hSubKey);
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegOpenKeyEx(Err=%d) [%s]\n", lResult, szSubKey);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            continue;
+        }
+
+        lResult = ReadStringValue(hSubKey, "DeviceDesc", szDeviceDesc, sizeof(szDeviceDesc));
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegQueryValueEx(Err=%d) Value=%s\n", lResult, "DeviceDesc");
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            RegCloseKey(hSubKey);
+            continue;
+        }
+        QV_TRACE(kFunction, "[%d] Key=%s, DeviceDesc=[%s]\n", dwIndex, szSubKey, szDeviceDesc);
+        if (lstrcmpiA(szDeviceDesc, QV_MIRROR_DEVICE_DESC) != 0) {
+            RegCloseKey(hSubKey);
+            continue;
+        }
+
+        // The first match ends the search, found or not.
+        lSearch = ReadStringValue(hSubKey, "ReinstallString", pszDirectory, pdwDirectorySize);
+        if (lSearch != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegQueryValueEx(Err=%d) Value=%s\n", lSearch, "ReinstallString");
+            QV_FormatErrorCode(static_cast<DWORD>(lSearch));
+        }
+        RegCloseKey(hSubKey);
+        break;
+    }
+    RegCloseKey(hReinstallKey);
+
+    if (lSearch == ERROR_NO_MORE_ITEMS) {
+        QV_TRACE(kFunction, " <-- QV_GetReinstallRegPath( NOT FOUND )\n");
+        return ERROR_NO_MORE_ITEMS;
+    }
+    if (lSearch != ERROR_SUCCESS) {
+        return static_cast<DWORD>(lSearch);
+    }
+
+    // The folder of the file the value names; without one there is nothing
+    // that could be cleaned up safely.
+    char* pszLastBackslash = strrchr(pszDirectory, '\\');
+    if (pszLastBackslash == NULL || pszLastBackslash == pszDirectory) {
+        QV_TRACE(kFunction, "Error: ReinstallString has no folder. [%s]\n", pszDirectory);
+        QV_FormatErrorCode(ERROR_INVALID_DATA);
+        pszDirectory[0] = '\0';
+        return ERROR_INVALID_DATA;
+    }
+    *pszLastBackslash = '\0';
+
+    char szPath[MAX_PATH];
+    if (!QV_BuildPath(szPath, kReinstallKey, szSubKey)) {
+        QV_TRACE(kFunction, "Error: Path too long. [%s\\%s]\n", kReinstallKey, szSubKey);
+        QV_FormatErrorCode(ERROR_FILENAME_EXCED_RANGE);
+        pszDirectory[0] = '\0';
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+
+    DWORD dwResult = ReturnPath(kFunction, szPath, pszRegPath, pdwRegPathSize);
+    if (dwResult == ERROR_SUCCESS) {
+        QV_TRACE(kFunction, " <-- QV_GetReinstallRegPath( %s )\n", pszRegPath);
+    }
+    return dwResult;
+}
+
 // Placeholder until the removal is built: the "/R" sequence is not there
 // yet, so removal does nothing and succeeds.
 DWORD QV_Uninstall(const CInstallInformation* /*pInstallInformation*/) {
