@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing (Debian 12), builds the shipped
-# programs with MinGW-w64, collects them in dist/ and shows them at work
-# under Wine in a fresh prefix.
+# programs with MinGW-w64, collects them in dist/ and, under Wine in a fresh
+# prefix, has Dravmelx64.exe install the sample driver package (sample/x64).
 # Usage: scripts/main-job.sh
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
@@ -22,4 +22,5 @@ wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 template=$DRAVMEL_ROOT/build/main-job/wine-prefix-template
 "$DRAVMEL_ROOT/tests/wine/make-prefix-template.sh" "$wine64" "$template"
 python3 -B "$DRAVMEL_ROOT/scripts/wine_demo.py" --wine64 "$wine64" --template "$template" \
-  --dbgcapture "$DRAVMEL_ROOT/build/mingw-x64/tests/tools/dbgcapture.exe" --dist "$dist"
+  --dbgcapture "$DRAVMEL_ROOT/build/mingw-x64/tests/tools/dbgcapture.exe" --dist "$dist" \
+  --package "$DRAVMEL_ROOT/sample/x64"

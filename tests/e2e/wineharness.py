@@ -4,7 +4,8 @@ A WinePrefix is a fresh copy of the template prefix (made by the ctest
 fixture wine_prefix) in a temporary folder; close() stops its wineserver and
 removes it. run_captured() starts a program under dbgcapture.exe and returns
 its full exit code and its debugger events (the OutputDebugString texts, each
-exactly as sent).
+exactly as sent). machine_registry() and user_registry() read the registry
+from the prefix's files once its wineserver has ended (Registry).
 """
 
 import argparse
@@ -100,10 +101,15 @@ class WinePrefix:
         })
         return env
 
-    def close(self):
+    def stop(self):
+        """Ends the prefix's wineserver and every process in it; the server
+        saves the registry to system.reg and user.reg as it ends."""
         for args in ([self.wineserver, "-k"], [self.wineserver, "-w"]):
             subprocess.run(args, env=self.env, stdin=subprocess.DEVNULL,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+
+    def close(self):
+        self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
@@ -156,6 +162,46 @@ class WinePrefix:
         name = name or os.path.basename(host_file)
         shutil.copy2(host_file, os.path.join(self.host_path(windows_dir), name))
         return windows_dir.rstrip("\\") + "\\" + name
+
+    # -- registry -----------------------------------------------------------
+
+    def machine_registry(self):
+        """HKEY_LOCAL_MACHINE as the last run left it: stops the server and
+        reads system.reg. Starting any program instead (reg.exe, say) would
+        change it: each Wine process that sets up its display devices
+        rebuilds the display class keys."""
+        self.stop()
+        return Registry.read(os.path.join(self.path, "system.reg"))
+
+    def user_registry(self):
+        """HKEY_CURRENT_USER, read from user.reg after stopping the server."""
+        self.stop()
+        return Registry.read(os.path.join(self.path, "user.reg"))
+
+    def add_machine_keys(self, paths):
+        """Adds empty keys (paths below HKEY_LOCAL_MACHINE) to system.reg,
+        with the server stopped, so that they are ordinary keys even where
+        Wine would later create volatile ones."""
+        self.stop()
+        with open(os.path.join(self.path, "system.reg"), "a", encoding="latin-1") as f:
+            for path in paths:
+                f.write("\n[%s] 0\n" % _escape_reg_text(path))
+
+    def keep_video_keys(self):
+        """Wine creates Control\\Video and the hardware profile's
+        Control\\Video as volatile keys, under which no ordinary key can be
+        added; Windows keeps them in its hive. Makes them ordinary keys, as on
+        Windows, so that a driver package can add its video entries."""
+        self.add_machine_keys(VIDEO_KEYS)
+
+    def set_windows_version(self, version):
+        """Sets the Windows version the prefix reports ("win7", "win10", ...)
+        as winecfg does: HKCU\\Software\\Wine, value Version."""
+        proc = self.run("reg.exe", ["add", "HKCU\\Software\\Wine", "/v", "Version",
+                                    "/t", "REG_SZ", "/d", version, "/f"])
+        if proc.returncode != 0:
+            raise HarnessError("reg add Version=%s failed: %s"
+                               % (version, proc.stderr.decode("latin-1")))
 
     # -- running programs ---------------------------------------------------
 
@@ -229,6 +275,168 @@ def _run_checked(argv):
                           stderr=subprocess.STDOUT)
     if proc.returncode != 0:
         raise HarnessError("%r failed: %s" % (argv, proc.stdout.decode(errors="replace")))
+
+
+# -- registry files ---------------------------------------------------------
+
+# Below HKEY_LOCAL_MACHINE.
+VIDEO_KEYS = (
+    "System\\CurrentControlSet\\Control\\Video",
+    "System\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video",
+)
+
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_LINK, REG_MULTI_SZ = 1, 2, 3, 4, 6, 7
+_STRING_TYPES = (REG_SZ, REG_EXPAND_SZ, REG_LINK, REG_MULTI_SZ)
+_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", "a": "\a", "b": "\b", "v": "\v", "f": "\f"}
+
+
+def _escape_reg_text(text):
+    return text.replace("\\", "\\\\").replace("[", "\\[").replace("]", "\\]")
+
+
+def _unescape_reg_text(text):
+    """Undoes Wine's escapes in key names and quoted strings."""
+    out, i = [], 0
+    while i < len(text):
+        c = text[i]
+        i += 1
+        if c != "\\" or i == len(text):
+            out.append(c)
+            continue
+        c = text[i]
+        i += 1
+        if c == "x":
+            digits = re.match(r"[0-9a-fA-F]{1,4}", text[i:]).group(0)
+            out.append(chr(int(digits, 16)))
+            i += len(digits)
+        elif c in "01234567":
+            digits = re.match(r"[0-7]{1,3}", text[i - 1:]).group(0)
+            out.append(chr(int(digits, 8)))
+            i += len(digits) - 1
+        else:
+            out.append(_ESCAPES.get(c, c))
+    return "".join(out)
+
+
+class RegistryKey:
+    def __init__(self, path):
+        self.path = path
+        self._values = {}  # lower-case name -> (name, type, data)
+
+    def value(self, name, default=None):
+        """The data of a value (None: the default value): str for string
+        types, a list of str for REG_MULTI_SZ, int for REG_DWORD, else bytes."""
+        entry = self._values.get((name or "").lower())
+        return entry[2] if entry else default
+
+    def value_type(self, name):
+        entry = self._values.get((name or "").lower())
+        return entry[1] if entry else None
+
+    def value_names(self):
+        return sorted(entry[0] for entry in self._values.values())
+
+
+class Registry:
+    """A registry file that Wine saves (system.reg, user.reg). Paths are
+    relative to the file's root, without a leading backslash; names are
+    matched without regard to letter case, and symbolic links are followed."""
+
+    def __init__(self, text):
+        self._keys = {}  # lower-case path -> RegistryKey
+        key, pending = None, ""
+        for line in text.split("\n"):
+            if pending:
+                line, pending = pending + line.lstrip(), ""
+            if line.endswith("\\"):  # hex data goes on in the next line
+                pending = line[:-1]
+                continue
+            if line.startswith("["):
+                match = re.match(r"^\[(.*)\]\s*\d*\s*$", line)
+                if not match:
+                    raise ValueError("bad key line: %r" % line)
+                path = _unescape_reg_text(match.group(1))
+                key = self._keys.setdefault(path.lower(), RegistryKey(path))
+            elif key is not None and (line.startswith('"') or line.startswith("@=")):
+                name, data = self._split_value(line)
+                type_, value = self._parse_data(data)
+                key._values[(name or "").lower()] = (name, type_, value)
+
+    @classmethod
+    def read(cls, path):
+        with open(path, encoding="utf-8", errors="surrogateescape") as f:
+            return cls(f.read())
+
+    @staticmethod
+    def _split_value(line):
+        if line.startswith("@="):
+            return None, line[2:]
+        match = re.match(r'^"((?:[^"\\]|\\.)*)"=(.*)$', line)
+        if not match:
+            raise ValueError("bad value line: %r" % line)
+        return _unescape_reg_text(match.group(1)), match.group(2)
+
+    @staticmethod
+    def _parse_data(data):
+        match = re.match(r'^(?:str\((\w+)\):)?"((?:[^"\\]|\\.)*)"$', data)
+        if match:
+            type_ = int(match.group(1), 16) if match.group(1) else REG_SZ
+            text = _unescape_reg_text(match.group(2))
+            return type_, text.split("\0")[:-1] if type_ == REG_MULTI_SZ else text
+        match = re.match(r"^dword:([0-9a-fA-F]{8})$", data)
+        if match:
+            return REG_DWORD, int(match.group(1), 16)
+        match = re.match(r"^hex(?:\((\w+)\))?:([0-9a-fA-F,]*)$", data)
+        if not match:
+            raise ValueError("bad value data: %r" % data)
+        type_ = int(match.group(1), 16) if match.group(1) else REG_BINARY
+        raw = bytes(int(b, 16) for b in match.group(2).split(",") if b)
+        if type_ in _STRING_TYPES:
+            text = raw.decode("utf-16-le", errors="replace")
+            if type_ == REG_MULTI_SZ:
+                return type_, [s for s in text.split("\0") if s]
+            return type_, text.rstrip("\0")
+        if type_ == REG_DWORD and len(raw) == 4:
+            return type_, int.from_bytes(raw, "little")
+        return type_, raw
+
+    def _resolve(self, path):
+        """The stored path of a key path, through symbolic links."""
+        parts = [p for p in path.split("\\") if p]
+        for _ in range(16):
+            for i in range(1, len(parts) + 1):
+                key = self._keys.get("\\".join(parts[:i]).lower())
+                target = key.value("SymbolicLinkValue") if key else None
+                if isinstance(target, str):
+                    match = re.match(r"^\\Registry\\(?:Machine|User\\[^\\]+)\\(.*)$", target, re.I)
+                    if match:
+                        parts = match.group(1).split("\\") + parts[i:]
+                        break
+            else:
+                return "\\".join(parts)
+        raise ValueError("symbolic link loop at %r" % path)
+
+    def key(self, path):
+        """The key at a path, or None."""
+        return self._keys.get(self._resolve(path).lower())
+
+    def value(self, path, name, default=None):
+        key = self.key(path)
+        return key.value(name, default) if key else default
+
+    def keys_below(self, path):
+        """Every stored key below a path (at any depth), as RegistryKeys."""
+        prefix = self._resolve(path).lower() + "\\"
+        return [key for lower, key in self._keys.items() if lower.startswith(prefix)]
+
+    def subkey_names(self, path):
+        """The names of a key's immediate subkeys."""
+        resolved = self._resolve(path)
+        names = {}
+        for key in self.keys_below(resolved):
+            name = key.path[len(resolved) + 1:].split("\\")[0]
+            names.setdefault(name.lower(), name)
+        return sorted(names.values())
 
 
 # -- trace log records ------------------------------------------------------
