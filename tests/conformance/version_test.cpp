@@ -1,4 +1,4 @@
-// GetVersionExA and GetWindowsDirectoryA.
+// GetVersionExA, GetWindowsDirectoryA and GetSystemDirectoryA.
 
 #include "conformance.h"
 
@@ -84,6 +84,48 @@ TEST_F(WindowsDirectoryTest, TooSmallBufferGetsRequiredSizeAndIsUntouched) {
     char exact[MAX_PATH + 1];
     EXPECT_EQ(GetWindowsDirectoryA(exact, length + 1), length);
     EXPECT_EQ(std::string(exact), path);
+}
+
+std::string SystemDirectory() {
+    char buffer[MAX_PATH + 1] = {};
+    const UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
+    return std::string(buffer, length <= MAX_PATH ? length : 0);
+}
+
+using SystemDirectoryTest = PlatformTest;
+
+TEST_F(SystemDirectoryTest, IsSystem32InTheWindowsFolder) {
+    char buffer[MAX_PATH + 1];
+    std::memset(buffer, '#', sizeof buffer);
+    SetLastError(kPoison);
+    const UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
+    ASSERT_GT(length, 0u) << "error " << GetLastError();
+    EXPECT_EQ(std::strlen(buffer), length);
+    EXPECT_EQ(lstrcmpiA(buffer, (WindowsDirectory() + "\\System32").c_str()), 0) << buffer;
+    EXPECT_EQ(GetLastError(), kPoison);
+    const DWORD attributes = GetFileAttributesA(buffer);
+    ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES) << "the folder is there";
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+}
+
+TEST_F(SystemDirectoryTest, TooSmallBufferGetsRequiredSizeAndIsUntouched) {
+    const std::string path = SystemDirectory();
+    ASSERT_FALSE(path.empty());
+    const UINT length = static_cast<UINT>(path.size());
+    for (UINT size : {0u, 1u, length - 1, length}) {
+        SCOPED_TRACE(size);
+        char buffer[MAX_PATH + 1];
+        std::memset(buffer, '#', sizeof buffer);
+        SetLastError(kPoison);
+        EXPECT_EQ(GetSystemDirectoryA(buffer, size), length + 1);
+        EXPECT_EQ(GetLastError(), kPoison);
+        EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '#'));
+    }
+    EXPECT_EQ(GetSystemDirectoryA(nullptr, 0), length + 1);
+    char exact[MAX_PATH + 1];
+    std::memset(exact, '#', sizeof exact);
+    EXPECT_EQ(GetSystemDirectoryA(exact, length + 1), length);
+    EXPECT_EQ(std::string(exact, length + 2), path + std::string("\0#", 2));
 }
 
 }  // namespace

@@ -1,7 +1,8 @@
 // The simulated clock: setting it, advancing it across second, day, month
-// and year boundaries, and the day of the week it derives.
+// and year boundaries, the day of the week it derives, and Sleep.
 #include "winsim_test.h"
 
+#include <chrono>
 #include <ostream>
 #include <stdexcept>
 
@@ -128,6 +129,49 @@ TEST_F(ClockSetting, StandsStillUntilAdvanced) {
     GetLocalTime(&b);
     EXPECT_EQ(b.wSecond, a.wSecond + 2);
     EXPECT_EQ(b.wMilliseconds, a.wMilliseconds + 500);
+}
+
+// ---------------------------------------------------------------------------
+// Sleep
+
+using ClockSleep = WinsimTest;
+
+TEST_F(ClockSleep, AdvancesTheClockWithoutWaiting) {
+    SYSTEMTIME before;
+    GetLocalTime(&before);
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 30; ++i) Sleep(1000);
+    Sleep(0);
+    Sleep(250);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+    SYSTEMTIME after;
+    GetLocalTime(&after);
+    EXPECT_EQ(after.wMinute * 60 + after.wSecond, before.wMinute * 60 + before.wSecond + 30);
+    EXPECT_EQ(after.wMilliseconds, before.wMilliseconds + 250);
+    EXPECT_EQ(winsim::SleptMilliseconds(), 30250u);
+    ASSERT_EQ(winsim::SleepCalls().size(), 32u);
+    EXPECT_EQ(winsim::SleepCalls()[0], 1000u);
+    EXPECT_EQ(winsim::SleepCalls()[30], 0u);
+}
+
+TEST_F(ClockSleep, LeavesTheLastErrorAloneAndIsNoFallibleCall) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    Sleep(10);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(winsim::CallLog().empty());
+    EXPECT_THROW(winsim::CallCount("Sleep"), std::invalid_argument);
+}
+
+TEST_F(ClockSleep, ForeverThrowsInsteadOfHanging) {
+    EXPECT_THROW(Sleep(0xFFFFFFFF), std::logic_error);
+    EXPECT_TRUE(winsim::SleepCalls().empty());
+}
+
+TEST_F(ClockSleep, ResetForgetsTheSleeps) {
+    Sleep(5);
+    winsim::Reset();
+    EXPECT_TRUE(winsim::SleepCalls().empty());
+    EXPECT_EQ(winsim::SleptMilliseconds(), 0u);
 }
 
 }  // namespace

@@ -336,6 +336,31 @@ public:
     void ExpectNoEffect() override { EXPECT_EQ(buffer_[0], 'Q'); }
 };
 
+class GetSystemDirectoryCall : public CallUnderTest {
+    char buffer_[MAX_PATH] = {};
+
+public:
+    bool CallFails() override {
+        std::memset(buffer_, 'Q', sizeof buffer_);
+        return GetSystemDirectoryA(buffer_, MAX_PATH) == 0;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(buffer_[0], 'Q'); }
+};
+
+// Delays the deletion of f1, f2... in turn; a failed call records nothing.
+class MoveFileExCall : public CallUnderTest {
+    size_t recorded_ = 0;
+
+public:
+    bool CallFails() override {
+        const std::string path = "C:\\f" + std::to_string(recorded_ + 1);
+        if (!MoveFileExA(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT)) return true;
+        ++recorded_;
+        return false;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(winsim::PendingFileOperations().size(), recorded_); }
+};
+
 class GetFileAttributesCall : public CallUnderTest {
 public:
     bool CallFails() override {
@@ -470,6 +495,194 @@ public:
     }
     void Cleanup() override {
         for (HKEY key : open_) RegCloseKey(key);
+    }
+};
+
+// Deletes keys K1, K2... in turn; a failed call leaves its key for the next.
+class RegDeleteKeyCall : public RegistryCall {
+    int deleted_ = 0;
+
+    std::string Next() const { return "K" + std::to_string(deleted_ + 1); }
+
+public:
+    void Arrange() override {
+        for (int i = 1; i <= 3; ++i) {
+            ASSERT_TRUE(winsim::CreateRegistryKey("SOFTWARE\\Vendor\\K" + std::to_string(i)));
+        }
+    }
+    bool CallFails() override {
+        result_ = RegDeleteKeyA(HKEY_LOCAL_MACHINE, ("SOFTWARE\\Vendor\\" + Next()).c_str());
+        if (result_ != ERROR_SUCCESS) return true;
+        ++deleted_;
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_TRUE(winsim::RegistryKeyExists("SOFTWARE\\Vendor\\" + Next()));
+    }
+};
+
+// ---------------------------------------------------------------------------
+// Services
+
+// A demand-start driver service, QVMIRROR, and a manager handle.
+class ServiceCall : public CallUnderTest {
+protected:
+    SC_HANDLE manager_ = nullptr;
+
+public:
+    void Arrange() override {
+        winsim::Service service;
+        service.name = "QVMIRROR";
+        ASSERT_TRUE(winsim::AddService(service));
+        manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(manager_, nullptr);
+    }
+    void Cleanup() override { CloseServiceHandle(manager_); }
+};
+
+// The same, with the service open.
+class OpenServiceCallBase : public ServiceCall {
+protected:
+    SC_HANDLE service_ = nullptr;
+
+public:
+    void Arrange() override {
+        ServiceCall::Arrange();
+        service_ = OpenServiceA(manager_, "QVMIRROR", SERVICE_ALL_ACCESS);
+        ASSERT_NE(service_, nullptr);
+    }
+    void Cleanup() override {
+        CloseServiceHandle(service_);
+        ServiceCall::Cleanup();
+    }
+};
+
+class OpenSCManagerCall : public CallUnderTest {
+public:
+    bool CallFails() override {
+        SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        if (manager == nullptr) return true;
+        CloseServiceHandle(manager);
+        return false;
+    }
+    void ExpectNoEffect() override { EXPECT_EQ(winsim::OpenHandleCount(), 0u); }
+};
+
+class OpenServiceCall : public ServiceCall {
+public:
+    bool CallFails() override {
+        SC_HANDLE service = OpenServiceA(manager_, "QVMIRROR", SERVICE_ALL_ACCESS);
+        if (service == nullptr) return true;
+        CloseServiceHandle(service);
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(winsim::OpenHandleCount(), 1u) << "the manager only";
+        EXPECT_EQ(winsim::FindService("QVMIRROR")->open_handles, 0u);
+    }
+};
+
+// Marks services S1, S2... in turn; a failed call leaves its service unmarked.
+class DeleteServiceCall : public ServiceCall {
+    std::vector<SC_HANDLE> services_;
+    size_t marked_ = 0;
+
+    static std::string Name(size_t i) { return "S" + std::to_string(i + 1); }
+
+public:
+    void Arrange() override {
+        ServiceCall::Arrange();
+        for (size_t i = 0; i < 3; ++i) {
+            winsim::Service service;
+            service.name = Name(i);
+            ASSERT_TRUE(winsim::AddService(service));
+            services_.push_back(OpenServiceA(manager_, service.name.c_str(), SERVICE_ALL_ACCESS));
+        }
+    }
+    bool CallFails() override {
+        if (!DeleteService(services_[marked_])) return true;
+        ++marked_;
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_FALSE(winsim::FindService(Name(marked_))->marked_for_deletion);
+        EXPECT_FALSE(winsim::GetRegistryDword(
+                         "SYSTEM\\CurrentControlSet\\Services\\" + Name(marked_), "DeleteFlag")
+                         .has_value());
+    }
+    void Cleanup() override {
+        for (SC_HANDLE h : services_) CloseServiceHandle(h);
+        ServiceCall::Cleanup();
+    }
+};
+
+class CloseServiceHandleCall : public ServiceCall {
+    std::vector<SC_HANDLE> open_;
+
+public:
+    void Arrange() override {
+        ServiceCall::Arrange();
+        for (int i = 0; i < 3; ++i) {
+            open_.push_back(OpenServiceA(manager_, "QVMIRROR", SERVICE_ALL_ACCESS));
+        }
+    }
+    bool CallFails() override {
+        if (!CloseServiceHandle(open_.back())) return true;
+        open_.pop_back();
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(winsim::FindService("QVMIRROR")->open_handles, 2u);
+        SERVICE_STATUS status;
+        EXPECT_TRUE(QueryServiceStatus(open_.back(), &status)) << "the handle still works";
+    }
+    void Cleanup() override {
+        for (SC_HANDLE h : open_) CloseServiceHandle(h);
+        ServiceCall::Cleanup();
+    }
+};
+
+// A service stopping: the first query sees it pending, the next one would
+// see it stopped; a failed query leaves the stop where it was.
+class QueryServiceStatusCall : public OpenServiceCallBase {
+    SERVICE_STATUS status_{};
+
+public:
+    void Arrange() override {
+        OpenServiceCallBase::Arrange();
+        ASSERT_TRUE(winsim::SetServiceState("QVMIRROR", SERVICE_RUNNING));
+        ASSERT_TRUE(winsim::ScriptServiceStop("QVMIRROR", 1));
+        SERVICE_STATUS status;
+        ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &status));
+    }
+    bool CallFails() override {
+        std::memset(&status_, 0x5a, sizeof status_);
+        return !QueryServiceStatus(service_, &status_);
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(status_.dwCurrentState, 0x5a5a5a5au);
+        EXPECT_EQ(winsim::FindService("QVMIRROR")->state, static_cast<DWORD>(SERVICE_STOP_PENDING));
+    }
+};
+
+// Stops a running service; a failed call leaves it running.
+class ControlServiceCall : public OpenServiceCallBase {
+    SERVICE_STATUS status_{};
+
+public:
+    void Arrange() override {
+        OpenServiceCallBase::Arrange();
+        ASSERT_TRUE(winsim::SetServiceState("QVMIRROR", SERVICE_RUNNING));
+    }
+    bool CallFails() override {
+        std::memset(&status_, 0x5a, sizeof status_);
+        if (!ControlService(service_, SERVICE_CONTROL_STOP, &status_)) return true;
+        winsim::SetServiceState("QVMIRROR", SERVICE_RUNNING);  // for the next call
+        return false;
+    }
+    void ExpectNoEffect() override {
+        EXPECT_EQ(status_.dwCurrentState, 0x5a5a5a5au) << "no status on a planned failure";
+        EXPECT_EQ(winsim::FindService("QVMIRROR")->state, static_cast<DWORD>(SERVICE_RUNNING));
     }
 };
 
@@ -788,12 +1001,21 @@ const FallibleCall kFallibleCalls[] = {
     Call<LocalFreeCall>("LocalFree"),
     Call<GetVersionExCall>("GetVersionExA"),
     Call<GetWindowsDirectoryCall>("GetWindowsDirectoryA"),
+    Call<GetSystemDirectoryCall>("GetSystemDirectoryA"),
+    Call<MoveFileExCall>("MoveFileExA"),
     Call<GetFileAttributesCall>("GetFileAttributesA"),
     Call<SetFileAttributesCall>("SetFileAttributesA"),
     Call<RegOpenKeyCall>("RegOpenKeyExA"),
     Call<RegEnumKeyCall>("RegEnumKeyExA"),
     Call<RegQueryValueCall>("RegQueryValueExA"),
     Call<RegCloseKeyCall>("RegCloseKey"),
+    Call<RegDeleteKeyCall>("RegDeleteKeyA"),
+    Call<OpenSCManagerCall>("OpenSCManagerA"),
+    Call<OpenServiceCall>("OpenServiceA"),
+    Call<DeleteServiceCall>("DeleteService"),
+    Call<CloseServiceHandleCall>("CloseServiceHandle"),
+    Call<QueryServiceStatusCall>("QueryServiceStatus"),
+    Call<ControlServiceCall>("ControlService"),
     Call<GetClassDevsCall>("SetupDiGetClassDevsA"),
     Call<EnumDeviceInfoCall>("SetupDiEnumDeviceInfo"),
     Call<GetDevicePropertyCall>("SetupDiGetDeviceRegistryPropertyA"),

@@ -1,10 +1,12 @@
 // The registry as tests set it up and inspect it: keys and values stored as
-// given, access denial, deleted keys, and registry handles in the accounting.
+// given, access denial, deleted keys, deep and wide trees, and registry
+// handles in the accounting.
 #include "winsim_test.h"
 
 #include <gtest/gtest-spi.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -191,6 +193,8 @@ const DenialCase kDenials[] = {
     {"all denied, 64-bit view read", KEY_ALL_ACCESS, KEY_READ | KEY_WOW64_64KEY, false},
     {"nothing denied, all", 0, KEY_ALL_ACCESS, true},
     {"generic read denied, read", GENERIC_READ, KEY_READ, false},
+    {"delete denied, all", DELETE, KEY_ALL_ACCESS, false},
+    {"delete denied, read", DELETE, KEY_READ, true},
 };
 
 class WinsimRegistryDenial : public WinsimTest, public ::testing::WithParamInterface<DenialCase> {};
@@ -248,6 +252,154 @@ TEST_F(WinsimRegistry, DenialCanBeLiftedAndNeedsAnExistingKey) {
     RegCloseKey(OpenKey("SOFTWARE\\Vendor", KEY_ALL_ACCESS, &result));
     EXPECT_EQ(result, ERROR_SUCCESS);
     EXPECT_FALSE(winsim::DenyRegistryAccess("SOFTWARE\\Missing", KEY_READ));
+}
+
+// RegDeleteKeyA opens the key for DELETE: a denial of that right on the
+// key itself refuses it, a denial on its parent does not.
+TEST_F(WinsimRegistry, DeletingNeedsDeleteAccessToTheKeyItself) {
+    const struct {
+        const char* what;
+        const char* denied_on;
+        REGSAM denied;
+        LONG result;
+    } cases[] = {
+        {"delete on the key", "SOFTWARE\\Vendor\\Leaf", DELETE, ERROR_ACCESS_DENIED},
+        {"everything on the key", "SOFTWARE\\Vendor\\Leaf", KEY_ALL_ACCESS, ERROR_ACCESS_DENIED},
+        {"writes on the key", "SOFTWARE\\Vendor\\Leaf", KEY_WRITE, ERROR_SUCCESS},
+        {"everything on the parent", "SOFTWARE\\Vendor", KEY_ALL_ACCESS, ERROR_SUCCESS},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(winsim::CreateRegistryKey("SOFTWARE\\Vendor\\Leaf"));
+        ASSERT_TRUE(winsim::DenyRegistryAccess(c.denied_on, c.denied));
+        EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Leaf"), c.result);
+        EXPECT_EQ(winsim::RegistryKeyExists("SOFTWARE\\Vendor\\Leaf"), c.result != ERROR_SUCCESS);
+        ASSERT_TRUE(winsim::DeleteRegistryTree("SOFTWARE\\Vendor"));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Deep and wide trees
+
+std::vector<std::string> EnumerateAll(HKEY key) {
+    std::vector<std::string> names;
+    char name[256];
+    DWORD length = sizeof name;
+    for (DWORD i = 0;
+         RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+         ++i, length = sizeof name) {
+        names.emplace_back(name);
+    }
+    return names;
+}
+
+// As deep as Windows lets a registry tree go: 512 levels, counting
+// HKEY_LOCAL_MACHINE and SOFTWARE.
+TEST_F(WinsimRegistry, ATreeFiveHundredTwelveLevelsDeepIsDeletedBottomUp) {
+    std::vector<std::string> paths;
+    std::string path = "SOFTWARE";
+    for (int level = 0; level < 510; ++level) {
+        path += "\\L" + std::to_string(level);
+        paths.push_back(path);
+    }
+    ASSERT_TRUE(winsim::CreateRegistryKey(path));
+    LONG result = 0;
+    HKEY middle = OpenKey(paths[255].c_str(), KEY_READ, &result);
+    ASSERT_EQ(result, ERROR_SUCCESS);
+    EXPECT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, paths[255].c_str()), ERROR_ACCESS_DENIED);
+    for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
+        ASSERT_EQ(RegDeleteKeyA(HKEY_LOCAL_MACHINE, it->c_str()), ERROR_SUCCESS) << *it;
+    }
+    EXPECT_FALSE(winsim::RegistryKeyExists("SOFTWARE\\L0"));
+    char name[16];
+    DWORD length = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(middle, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+              ERROR_KEY_DELETED);
+    RegCloseKey(middle);
+}
+
+// Ten thousand sub-keys, taken the way an uninstaller does: always the
+// first, passing over the ones that cannot go yet.
+TEST_F(WinsimRegistry, TenThousandSubKeysAreEnumeratedAndDeletedInOrder) {
+    constexpr int kCount = 10000;
+    std::vector<std::string> sorted;
+    for (int i = 0; i < kCount; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "K%05d", (i * 7919) % kCount);  // created out of order
+        ASSERT_TRUE(winsim::CreateRegistryKey(std::string("SOFTWARE\\Wide\\") + name));
+    }
+    for (int i = 0; i < kCount; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "K%05d", i);
+        sorted.emplace_back(name);
+        // Every thousandth key has a sub-key of its own and stays.
+        if (i % 1000 == 999) {
+            ASSERT_TRUE(
+                winsim::CreateRegistryKey(std::string("SOFTWARE\\Wide\\") + name + "\\Inner"));
+        }
+    }
+    LONG result = 0;
+    HKEY wide = OpenKey("SOFTWARE\\Wide", KEY_ALL_ACCESS, &result);
+    ASSERT_EQ(result, ERROR_SUCCESS);
+    EXPECT_EQ(EnumerateAll(wide), sorted);
+    // Backwards, and jumping about.
+    char name[16];
+    DWORD length = sizeof name;
+    for (DWORD i = kCount; i-- > 0;) {
+        length = sizeof name;
+        ASSERT_EQ(RegEnumKeyExA(wide, i, name, &length, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        ASSERT_EQ(name, sorted[i]);
+    }
+    for (DWORD i : {5000u, 3u, 9998u, 4999u, 0u, 9999u}) {
+        length = sizeof name;
+        ASSERT_EQ(RegEnumKeyExA(wide, i, name, &length, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        EXPECT_EQ(name, sorted[i]);
+    }
+
+    std::vector<std::string> stayed;
+    DWORD index = 0;
+    for (;;) {
+        length = sizeof name;
+        result = RegEnumKeyExA(wide, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        if (result != ERROR_SUCCESS) break;
+        if (RegDeleteKeyA(wide, name) != ERROR_SUCCESS) {
+            stayed.emplace_back(name);
+            ++index;
+        }
+    }
+    EXPECT_EQ(result, ERROR_NO_MORE_ITEMS);
+    std::vector<std::string> expected;
+    for (int i = 999; i < kCount; i += 1000) expected.push_back(sorted[static_cast<size_t>(i)]);
+    EXPECT_EQ(stayed, expected);
+    EXPECT_EQ(winsim::RegistrySubKeys("SOFTWARE\\Wide"), expected);
+    RegCloseKey(wide);
+}
+
+TEST_F(WinsimRegistry, EnumerationFollowsKeysAddedAndDeletedMeanwhile) {
+    for (const char* name : {"A", "C", "E", "G"}) {
+        ASSERT_TRUE(winsim::CreateRegistryKey(std::string("SOFTWARE\\Vendor\\") + name));
+    }
+    LONG result = 0;
+    HKEY key = OpenKey("SOFTWARE\\Vendor", KEY_ALL_ACCESS, &result);
+    auto at = [&](DWORD index) {
+        char name[16];
+        DWORD length = sizeof name;
+        const LONG r = RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+        return r == ERROR_SUCCESS ? std::string(name) : "<" + std::to_string(r) + ">";
+    };
+    EXPECT_EQ(at(2), "E");
+    ASSERT_TRUE(winsim::CreateRegistryKey("SOFTWARE\\Vendor\\B"));
+    EXPECT_EQ(at(2), "C");
+    EXPECT_EQ(at(3), "E");
+    ASSERT_EQ(RegDeleteKeyA(key, "A"), ERROR_SUCCESS);
+    EXPECT_EQ(at(3), "G");
+    EXPECT_EQ(at(2), "E");
+    ASSERT_TRUE(winsim::DeleteRegistryTree("SOFTWARE\\Vendor\\G"));
+    EXPECT_EQ(at(3), "<259>");
+    EXPECT_EQ(at(0), "B");
+    RegCloseKey(key);
 }
 
 // ---------------------------------------------------------------------------

@@ -416,7 +416,7 @@ std::string DriverKeyFor(const DeviceNode& device, const GUID& class_guid) {
     for (unsigned n = 0; n <= 9999; ++n) {
         char number[8];
         std::snprintf(number, sizeof number, "%04u", n);
-        if (class_key->subkeys.find(number) == class_key->subkeys.end()) {
+        if (!class_key->FindSubKey(number)) {
             return guid + "\\" + number;
         }
     }

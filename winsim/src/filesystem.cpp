@@ -1,6 +1,6 @@
 // Drives, folders and files: Win32 path rules, CreateFileA and the calls on
-// file and find handles, folder calls, file attributes, and the test helpers
-// that set up and inspect files.
+// file and find handles, folder calls, file attributes, moves (at once or at
+// the next restart), and the test helpers that set up and inspect files.
 #include "state.h"
 
 #include <winsim/machine.h>
@@ -195,22 +195,160 @@ void ForEachFileHandle(const Node* node, F f) {
 
 // Each open handle's share mode must allow the new access, and the new
 // share mode must allow each open handle's access. Opens without data
-// access take no part, on either side.
+// access take no part, on either side. A file in use counts as one more
+// open, by the other process.
 bool SharingAllows(const Node* node, const Access& access, DWORD share) {
     if (!access.Any()) return true;
+    auto conflicts = [&](const Access& open_access, DWORD open_share) {
+        return open_access.Any() &&
+               ((access.SharesRead() && !(open_share & FILE_SHARE_READ)) ||
+                (access.write && !(open_share & FILE_SHARE_WRITE)) ||
+                (access.remove && !(open_share & FILE_SHARE_DELETE)) ||
+                (open_access.SharesRead() && !(share & FILE_SHARE_READ)) ||
+                (open_access.write && !(share & FILE_SHARE_WRITE)) ||
+                (open_access.remove && !(share & FILE_SHARE_DELETE)));
+    };
+    if (node->in_use) {
+        Access held;
+        held.read = true;
+        held.execute = true;
+        if (conflicts(held, FILE_SHARE_READ)) return false;
+    }
     bool allowed = true;
     ForEachFileHandle(node, [&](const FileHandle& open) {
-        if (!open.access.Any()) return;
-        if ((access.SharesRead() && !(open.share & FILE_SHARE_READ)) ||
-            (access.write && !(open.share & FILE_SHARE_WRITE)) ||
-            (access.remove && !(open.share & FILE_SHARE_DELETE)) ||
-            (open.access.SharesRead() && !(share & FILE_SHARE_READ)) ||
-            (open.access.write && !(share & FILE_SHARE_WRITE)) ||
-            (open.access.remove && !(share & FILE_SHARE_DELETE))) {
-            allowed = false;
-        }
+        if (conflicts(open.access, open.share)) allowed = false;
     });
     return allowed;
+}
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// ---------------------------------------------------------------------------
+// Moves, and the ones delayed until the next restart. The session manager
+// keeps those as pairs of NT paths in a multi-string value: the source, then
+// the target ("" to delete, a leading '!' to replace an existing one).
+
+constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+constexpr char kPendingValue[] = "PendingFileRenameOperations";
+constexpr char kNtPrefix[] = "\\??\\";
+
+// The full path that a parsed path names, as GetFullPathName gives it.
+std::string FullPath(const ParsedPath& path) {
+    std::string full = std::string(1, path.drive) + ":";
+    if (path.parts.empty()) return full + "\\";
+    for (const std::string& part : path.parts) full += "\\" + part;
+    return full;
+}
+
+// Takes a node out of its folder, or puts it into one under a name.
+void Detach(Node& folder, const std::string& name) {
+    auto it = folder.children.find(name);
+    if (it == folder.children.end()) return;
+    it->second->parent = nullptr;
+    folder.children.erase(it);
+}
+
+void Attach(Node& folder, const std::shared_ptr<Node>& node, const std::string& name) {
+    node->name = name;
+    node->parent = &folder;
+    folder.children.emplace(name, node);
+}
+
+bool Contains(const Node& folder, const Node* node) {
+    for (const Node* at = node; at != nullptr; at = at->parent) {
+        if (at == &folder) return true;
+    }
+    return false;
+}
+
+struct PendingEntry {
+    std::string source;  // NT path
+    std::string target;  // "", or an NT path with an optional leading '!'
+};
+
+std::vector<PendingEntry> ReadPendingEntries() {
+    std::vector<PendingEntry> entries;
+    std::shared_ptr<RegKey> key = FindKey(kSessionManagerKey);
+    if (!key) return entries;
+    const RegValue* value = key->FindValue(kPendingValue);
+    if (value == nullptr || value->type != REG_MULTI_SZ) return entries;
+    const std::string& data = value->data;
+    size_t at = 0;
+    auto next = [&]() {
+        size_t end = data.find('\0', at);
+        if (end == std::string::npos) end = data.size();
+        std::string text = data.substr(at, end - at);
+        at = end + 1;
+        return text;
+    };
+    while (at < data.size()) {
+        std::string source = next();
+        if (source.empty()) break;  // the list's final terminator
+        std::string target = at < data.size() ? next() : std::string();
+        entries.push_back(PendingEntry{std::move(source), std::move(target)});
+    }
+    return entries;
+}
+
+std::string WithoutNtPrefix(const std::string& path) {
+    const size_t n = sizeof kNtPrefix - 1;
+    return path.compare(0, n, kNtPrefix) == 0 ? path.substr(n) : path;
+}
+
+// Appends a delayed operation, as BasepMoveFileDelayed does: the pair goes
+// over the list's final terminator and brings its own.
+DWORD RecordPending(const std::string& source, const std::string& target) {
+    std::shared_ptr<RegKey> key = FindKey(kSessionManagerKey);
+    if (key && (key->denied & (KEY_QUERY_VALUE | KEY_SET_VALUE))) return ERROR_ACCESS_DENIED;
+    if (!key) key = CreateKey(kSessionManagerKey);
+    std::string data;
+    if (const RegValue* value = key->FindValue(kPendingValue)) {
+        data = value->data;
+        if (!data.empty() && data.back() == '\0') data.pop_back();
+    }
+    data += source;
+    data += '\0';
+    data += target;
+    data += '\0';
+    data += '\0';
+    key->SetValue(kPendingValue, REG_MULTI_SZ, std::move(data));
+    return ERROR_SUCCESS;
+}
+
+// What the session manager does with one operation at boot; one that
+// cannot be done is passed over.
+void CarryOut(const PendingEntry& entry) {
+    ParsedPath from;
+    Location source;
+    if (Resolve(WithoutNtPrefix(entry.source).c_str(), false, &from, &source) != ERROR_SUCCESS ||
+        !source.node || !source.parent) {
+        return;
+    }
+    if (entry.target.empty()) {
+        if (source.node->IsDirectory() && !source.node->children.empty()) return;
+        Detach(*source.parent, source.leaf);
+        return;
+    }
+    const bool replace = entry.target[0] == '!';
+    ParsedPath to;
+    Location target;
+    if (Resolve(WithoutNtPrefix(entry.target.substr(replace ? 1 : 0)).c_str(), false, &to,
+                &target) != ERROR_SUCCESS ||
+        !target.parent || Contains(*source.node, target.parent.get())) {
+        return;
+    }
+    std::shared_ptr<Node> node = source.node;
+    if (target.node && target.node != node) {
+        if (!replace || target.node->IsDirectory()) return;
+        Detach(*target.parent, target.leaf);
+    }
+    Detach(*source.parent, source.leaf);
+    Attach(*target.parent, node, target.leaf);
+}
+
+void LetGo(Node& node) {
+    node.in_use = false;
+    for (auto& entry : node.children) LetGo(*entry.second);
 }
 
 // ---------------------------------------------------------------------------
@@ -414,6 +552,12 @@ DWORD FileAttributesOf(const std::string& path) {
         return INVALID_FILE_ATTRIBUTES;
     }
     return where.node->attributes;
+}
+
+void RestartFileSystem() {
+    for (auto& drive : M().fs.drives) LetGo(*drive.second);
+    for (const PendingEntry& entry : ReadPendingEntries()) CarryOut(entry);
+    if (std::shared_ptr<RegKey> key = FindKey(kSessionManagerKey)) key->DeleteValue(kPendingValue);
 }
 
 std::vector<std::string> FolderEntries(const std::string& path) {
@@ -735,6 +879,70 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     return TRUE;
 }
 
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+    if (auto fault = EnterCall("MoveFileExA")) return Fail(*fault, FALSE);
+    const bool delay = (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
+    const bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
+    ParsedPath from;
+    Location source;
+    if (DWORD error = Resolve(lpExistingFileName, false, &from, &source)) {
+        // A delayed operation is recorded even when the folder is missing.
+        if (!(delay && error == ERROR_PATH_NOT_FOUND && lpExistingFileName != nullptr &&
+              *lpExistingFileName != '\0')) {
+            return Fail(error, FALSE);
+        }
+        source = Location{};
+    }
+    if (source.node && !source.node->IsDirectory() && from.trailing_separator) {
+        return Fail(ERROR_INVALID_NAME, FALSE);
+    }
+
+    if (delay) {
+        // The source is opened for DELETE first; that it is missing or
+        // shared without deletion does not matter for an operation at boot.
+        if (dwFlags & MOVEFILE_COPY_ALLOWED) return Fail(ERROR_INVALID_PARAMETER, FALSE);
+        std::string target;
+        if (lpNewFileName != nullptr) {
+            ParsedPath to;
+            if (DWORD error = ParsePath(lpNewFileName, false, &to)) return Fail(error, FALSE);
+            target = std::string(replace ? "!" : "") + kNtPrefix + FullPath(to);
+        }
+        if (DWORD error = RecordPending(kNtPrefix + FullPath(from), target)) {
+            return Fail(error, FALSE);
+        }
+        return TRUE;
+    }
+
+    if (!source.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
+    if (!source.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);  // a drive's root
+    if (!SharingAllows(source.node.get(), Access::FromMask(kDelete), kShareAll)) {
+        return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    }
+    // Only a delayed operation can do without a new name.
+    if (lpNewFileName == nullptr) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
+    ParsedPath to;
+    Location target;
+    if (DWORD error = Resolve(lpNewFileName, false, &to, &target)) return Fail(error, FALSE);
+    if (!target.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);
+    // A folder cannot go inside itself.
+    if (Contains(*source.node, target.parent.get())) return Fail(ERROR_SHARING_VIOLATION, FALSE);
+    std::shared_ptr<Node> node = source.node;
+    if (target.node && target.node != node) {
+        if (!replace) return Fail(ERROR_ALREADY_EXISTS, FALSE);
+        const Node& existing = *target.node;
+        if (existing.IsDirectory() || node->IsDirectory() ||
+            (existing.attributes & FILE_ATTRIBUTE_READONLY) ||
+            !SharingAllows(&existing, Access::FromMask(kDelete), kShareAll)) {
+            return Fail(ERROR_ACCESS_DENIED, FALSE);
+        }
+        Detach(*target.parent, target.leaf);
+    }
+    // Moving onto its own name changes the letter case only.
+    Detach(*source.parent, source.leaf);
+    Attach(*target.parent, node, target.leaf);
+    return TRUE;
+}
+
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
     if (auto fault = EnterCall("GetFileAttributesA")) return Fail(*fault, INVALID_FILE_ATTRIBUTES);
     ParsedPath path;
@@ -824,6 +1032,27 @@ std::optional<std::string> FileContents(const std::string& path) {
     if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return std::nullopt;
     if (!where.node || where.node->IsDirectory() || parsed.trailing_separator) return std::nullopt;
     return where.node->data;
+}
+
+bool SetFileInUse(const std::string& path, bool in_use) {
+    ParsedPath parsed;
+    Location where;
+    if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
+    if (!where.node || where.node->IsDirectory() || parsed.trailing_separator) return false;
+    where.node->in_use = in_use;
+    return true;
+}
+
+std::vector<PendingFileOperation> PendingFileOperations() {
+    std::vector<PendingFileOperation> operations;
+    for (const detail::PendingEntry& entry : detail::ReadPendingEntries()) {
+        PendingFileOperation operation;
+        operation.source = detail::WithoutNtPrefix(entry.source);
+        operation.replace = !entry.target.empty() && entry.target[0] == '!';
+        operation.target = detail::WithoutNtPrefix(entry.target.substr(operation.replace ? 1 : 0));
+        operations.push_back(std::move(operation));
+    }
+    return operations;
 }
 
 bool Exists(const std::string& path) {

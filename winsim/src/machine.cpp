@@ -32,12 +32,21 @@ const char* const kFallibleCalls[] = {
     "LocalFree",
     "GetVersionExA",
     "GetWindowsDirectoryA",
+    "GetSystemDirectoryA",
+    "MoveFileExA",
     "GetFileAttributesA",
     "SetFileAttributesA",
     "RegOpenKeyExA",
     "RegEnumKeyExA",
     "RegQueryValueExA",
     "RegCloseKey",
+    "RegDeleteKeyA",
+    "OpenSCManagerA",
+    "OpenServiceA",
+    "DeleteService",
+    "CloseServiceHandle",
+    "QueryServiceStatus",
+    "ControlService",
     "SetupDiGetClassDevsA",
     "SetupDiEnumDeviceInfo",
     "SetupDiGetDeviceRegistryPropertyA",
@@ -173,6 +182,14 @@ void Reset() {
     if (instance) detail::FreeAllBlocks(*instance);
     instance = detail::NewMachine();
     SetLastError(ERROR_SUCCESS);
+}
+
+void Restart() {
+    if (!M().handles.empty()) {
+        throw std::logic_error("winsim: Restart with handles open; close them first");
+    }
+    detail::RestartFileSystem();
+    detail::RestartServices();
 }
 
 size_t OpenHandleCount() { return M().handles.size(); }

@@ -1,16 +1,19 @@
 // The registry under HKEY_LOCAL_MACHINE: RegOpenKeyExA, RegEnumKeyExA,
-// RegQueryValueExA, RegCloseKey, and the test helpers that set up, deny and
-// inspect keys. Registry calls return their error code and leave the
+// RegQueryValueExA, RegCloseKey, RegDeleteKeyA, and the test helpers that
+// set up, deny and inspect keys. Registry calls return their error code and leave the
 // last-error value alone.
 #include "state.h"
 
 #include <winsim/machine.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace winsim::detail {
 namespace {
 
+constexpr REGSAM kDelete = 0x00010000;
 constexpr REGSAM kReadControl = 0x00020000;
 constexpr REGSAM kMaximumAllowed = 0x02000000;
 constexpr REGSAM kGenericRead = 0x80000000;
@@ -63,10 +66,60 @@ LONG ResolveHandle(HKEY handle, std::shared_ptr<RegKey>* key, REGSAM* granted) {
 
 void MarkDeleted(RegKey& key) {
     key.deleted = true;
-    for (auto& [name, sub] : key.subkeys) MarkDeleted(*sub);
+    for (const auto& entry : key.subkeys()) MarkDeleted(*entry.second);
+}
+
+// Follows a relative path down from a key; null when a part is missing.
+std::shared_ptr<RegKey> Descend(std::shared_ptr<RegKey> key,
+                               const std::vector<std::string>& parts) {
+    for (const std::string& part : parts) {
+        key = key->FindSubKey(part);
+        if (!key) return nullptr;
+    }
+    return key;
 }
 
 }  // namespace
+
+std::shared_ptr<RegKey> RegKey::FindSubKey(const std::string& sub_name) const {
+    auto it = subkeys_.find(sub_name);
+    return it == subkeys_.end() ? nullptr : it->second;
+}
+
+RegKey& RegKey::AddSubKey(std::shared_ptr<RegKey> sub) {
+    cursor_valid_ = false;
+    sub->parent = this;
+    const std::string sub_name = sub->name;
+    return *subkeys_.emplace(sub_name, std::move(sub)).first->second;
+}
+
+void RegKey::RemoveSubKey(const std::string& sub_name) {
+    cursor_valid_ = false;
+    subkeys_.erase(sub_name);
+}
+
+const RegKey* RegKey::SubKeyAt(size_t index) const {
+    const size_t size = subkeys_.size();
+    if (index >= size) return nullptr;
+    SubKeys::const_iterator it;
+    if (cursor_valid_ && (index >= cursor_index_ ? index - cursor_index_ : cursor_index_ - index) <=
+                             std::min(index, size - 1 - index)) {
+        it = cursor_;
+        if (index >= cursor_index_) {
+            std::advance(it, static_cast<std::ptrdiff_t>(index - cursor_index_));
+        } else {
+            std::advance(it, -static_cast<std::ptrdiff_t>(cursor_index_ - index));
+        }
+    } else if (index <= size - 1 - index) {
+        it = std::next(subkeys_.begin(), static_cast<std::ptrdiff_t>(index));
+    } else {
+        it = std::prev(subkeys_.end(), static_cast<std::ptrdiff_t>(size - index));
+    }
+    cursor_ = it;
+    cursor_index_ = index;
+    cursor_valid_ = true;
+    return it->second.get();
+}
 
 const RegValue* RegKey::FindValue(const std::string& value_name) const {
     for (const RegValue& value : values) {
@@ -101,13 +154,7 @@ bool RegKey::DeleteValue(const std::string& value_name) {
 }
 
 std::shared_ptr<RegKey> FindKey(const std::string& path) {
-    std::shared_ptr<RegKey> key = M().registry;
-    for (const std::string& part : SplitKeyPath(path)) {
-        auto it = key->subkeys.find(part);
-        if (it == key->subkeys.end()) return nullptr;
-        key = it->second;
-    }
-    return key;
+    return Descend(M().registry, SplitKeyPath(path));
 }
 
 std::shared_ptr<RegKey> CreateKey(const std::string& path) {
@@ -117,29 +164,53 @@ std::shared_ptr<RegKey> CreateKey(const std::string& path) {
     }
     std::shared_ptr<RegKey> key = M().registry;
     for (const std::string& part : parts) {
-        auto it = key->subkeys.find(part);
-        if (it == key->subkeys.end()) {
-            auto sub = std::make_shared<RegKey>();
+        std::shared_ptr<RegKey> sub = key->FindSubKey(part);
+        if (!sub) {
+            sub = std::make_shared<RegKey>();
             sub->name = part;
-            sub->parent = key.get();
             sub->written = CurrentFileTime();
             key->written = sub->written;
-            it = key->subkeys.emplace(part, std::move(sub)).first;
+            key->AddSubKey(sub);
         }
-        key = it->second;
+        key = sub;
     }
     return key;
+}
+
+void UnlinkKey(RegKey& key) {
+    // A key already out of the tree may point at a parent that is gone.
+    if (key.deleted || key.parent == nullptr) return;
+    MarkDeleted(key);
+    RegKey* parent = key.parent;
+    key.parent = nullptr;
+    parent->written = CurrentFileTime();
+    const std::string name = key.name;
+    parent->RemoveSubKey(name);  // may free the key: nothing touches it after
 }
 
 bool DeleteKeyTree(const std::string& path) {
     std::shared_ptr<RegKey> key = FindKey(path);
     if (!key || key->parent == nullptr) return false;  // HKEY_LOCAL_MACHINE itself stays
-    MarkDeleted(*key);
-    RegKey* parent = key->parent;
-    parent->subkeys.erase(key->name);
-    parent->written = CurrentFileTime();
-    key->parent = nullptr;
+    UnlinkKey(*key);
     return true;
+}
+
+std::optional<DWORD> DwordValue(const RegKey& key, const std::string& value_name) {
+    const RegValue* value = key.FindValue(value_name);
+    if (value == nullptr || value->type != REG_DWORD || value->data.size() != 4) {
+        return std::nullopt;
+    }
+    DWORD result = 0;
+    for (int i = 3; i >= 0; --i) {
+        result = (result << 8) | static_cast<unsigned char>(value->data[static_cast<size_t>(i)]);
+    }
+    return result;
+}
+
+std::string DwordBytes(DWORD value) {
+    std::string bytes(4, '\0');
+    for (size_t i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
+    return bytes;
 }
 
 std::shared_ptr<RegKey> NewRegistry(FILETIME now) {
@@ -150,21 +221,21 @@ std::shared_ptr<RegKey> NewRegistry(FILETIME now) {
     auto add = [&](const std::string& path) {
         RegKey* key = root.get();
         for (const std::string& part : SplitKeyPath(path)) {
-            auto it = key->subkeys.find(part);
-            if (it == key->subkeys.end()) {
-                auto sub = std::make_shared<RegKey>();
+            std::shared_ptr<RegKey> sub = key->FindSubKey(part);
+            if (!sub) {
+                sub = std::make_shared<RegKey>();
                 sub->name = part;
-                sub->parent = key;
                 sub->written = now;
-                it = key->subkeys.emplace(part, std::move(sub)).first;
+                key->AddSubKey(sub);
             }
-            key = it->second.get();
+            key = sub.get();
         }
         return key;
     };
     add("SOFTWARE\\Microsoft\\Windows\\CurrentVersion");
     add("SYSTEM\\CurrentControlSet\\Enum");
     add("SYSTEM\\CurrentControlSet\\Services");
+    add("SYSTEM\\CurrentControlSet\\Control\\Session Manager");
     RegKey* display =
         add("SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}");
     display->values.push_back(RegValue{"", REG_SZ, std::string("Display adapters", 17)});
@@ -195,11 +266,8 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
         *phkResult = hKey;
         return ERROR_SUCCESS;
     }
-    for (const std::string& part : parts) {
-        auto it = key->subkeys.find(part);
-        if (it == key->subkeys.end()) return ERROR_FILE_NOT_FOUND;
-        key = it->second;
-    }
+    key = Descend(key, parts);
+    if (!key) return ERROR_FILE_NOT_FOUND;
     REGSAM wanted = MapGenericKeyRights(samDesired);
     REGSAM granted = wanted & ~kMaximumAllowed;
     if (wanted & kMaximumAllowed) granted |= KEY_ALL_ACCESS & ~key->denied;
@@ -221,10 +289,9 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     if (lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
     if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
     if (!(granted & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
-    if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    auto it = key->subkeys.begin();
-    std::advance(it, dwIndex);
-    const RegKey& sub = *it->second;
+    const RegKey* found = key->SubKeyAt(dwIndex);
+    if (found == nullptr) return ERROR_NO_MORE_ITEMS;
+    const RegKey& sub = *found;
     // The name must fit with its terminator; if not, the buffer and the
     // count are both left as they were.
     if (sub.name.size() >= *lpcchName) return ERROR_MORE_DATA;
@@ -281,6 +348,25 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
     return ERROR_SUCCESS;
 }
 
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
+    if (auto fault = EnterCall("RegDeleteKeyA")) return static_cast<LONG>(*fault);
+    if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
+    // The rights of hKey do not matter: the key is opened anew for DELETE.
+    std::shared_ptr<RegKey> key;
+    REGSAM parent_rights = 0;
+    if (LONG error = ResolveHandle(hKey, &key, &parent_rights)) return error;
+    if (lpSubKey[0] == '\\') return ERROR_BAD_PATHNAME;
+    // An empty sub key names hKey's own key.
+    key = Descend(key, SplitKeyPath(lpSubKey));
+    if (!key) return ERROR_FILE_NOT_FOUND;
+    if (key->parent == nullptr) return ERROR_ACCESS_DENIED;  // HKEY_LOCAL_MACHINE
+    if (key->denied & kDelete) return ERROR_ACCESS_DENIED;
+    // Only a key without sub-keys can go.
+    if (!key->subkeys().empty()) return ERROR_ACCESS_DENIED;
+    UnlinkKey(*key);
+    return ERROR_SUCCESS;
+}
+
 // ---------------------------------------------------------------------------
 // Test helpers
 
@@ -302,9 +388,7 @@ bool SetRegistryString(const std::string& key, const std::string& name, const st
 }
 
 bool SetRegistryDword(const std::string& key, const std::string& name, DWORD value) {
-    char bytes[4];
-    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>((value >> (8 * i)) & 0xFF);
-    return SetRegistryValue(key, name, REG_DWORD, std::string(bytes, 4));
+    return SetRegistryValue(key, name, REG_DWORD, detail::DwordBytes(value));
 }
 
 bool DeleteRegistryTree(const std::string& path) { return detail::DeleteKeyTree(path); }
@@ -328,20 +412,16 @@ std::optional<std::string> GetRegistryString(const std::string& key, const std::
 }
 
 std::optional<DWORD> GetRegistryDword(const std::string& key, const std::string& name) {
-    std::optional<RegistryValue> value = GetRegistryValue(key, name);
-    if (!value || value->type != REG_DWORD || value->data.size() != 4) return std::nullopt;
-    DWORD result = 0;
-    for (int i = 3; i >= 0; --i) {
-        result = (result << 8) | static_cast<unsigned char>(value->data[static_cast<size_t>(i)]);
-    }
-    return result;
+    std::shared_ptr<RegKey> k = detail::FindKey(key);
+    if (!k) return std::nullopt;
+    return detail::DwordValue(*k, name);
 }
 
 std::vector<std::string> RegistrySubKeys(const std::string& path) {
     std::vector<std::string> names;
     std::shared_ptr<RegKey> key = detail::FindKey(path);
     if (!key) return names;
-    for (const auto& entry : key->subkeys) names.push_back(entry.second->name);
+    for (const auto& entry : key->subkeys()) names.push_back(entry.second->name);
     return names;
 }
 

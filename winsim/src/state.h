@@ -25,6 +25,11 @@ constexpr DWORD kErrorDirectory = 267;
 constexpr DWORD kErrorNoAccess = 998;
 constexpr DWORD kErrorInvalidUserBuffer = 1784;
 constexpr DWORD kErrorResourceLangNotFound = 1815;
+constexpr DWORD kErrorInvalidAddress = 487;
+constexpr DWORD kErrorInvalidServiceControl = 1052;
+constexpr DWORD kErrorDatabaseDoesNotExist = 1065;
+constexpr DWORD kErrorServiceNeverStarted = 1077;
+constexpr DWORD kRpcServerUnavailable = 1722;
 
 // ---------------------------------------------------------------------------
 // Calls that can fail. Each one starts with
@@ -50,6 +55,8 @@ enum class HandleKind {
     Find,
     RegistryKey,
     DeviceInfoSet,
+    ServiceManager,
+    Service,
 };
 
 struct HandleObject {
@@ -91,6 +98,10 @@ struct Node {
     FILETIME written{};
     Node* parent = nullptr;
     std::map<std::string, std::shared_ptr<Node>, NameLess> children;
+
+    // Held open by another process (a loaded driver, say) for reading and
+    // executing, sharing reading only; a restart lets go of it.
+    bool in_use = false;
 
     bool IsDirectory() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
 };
@@ -143,6 +154,10 @@ DWORD RemoveFile(const std::string& path);
 DWORD FileAttributesOf(const std::string& path);
 // Names in a folder, in directory order; empty when it is not a folder.
 std::vector<std::string> FolderEntries(const std::string& path);
+// What a restart does to files: lets go of every file held in use, then
+// carries out the delayed moves and deletions in the order recorded and
+// forgets them.
+void RestartFileSystem();
 
 // ---------------------------------------------------------------------------
 // Registry: HKEY_LOCAL_MACHINE and the keys below it.
@@ -153,18 +168,46 @@ struct RegValue {
     std::string data;  // raw bytes as stored
 };
 
+// What the service control manager knows of a service beyond its key:
+// only its run state, which the registry does not hold.
+struct ServiceRecord {
+    DWORD state = SERVICE_STOPPED;  // SERVICE_STOPPED, _STOP_PENDING or _RUNNING
+    bool started = false;           // ran since the machine started
+    unsigned stop_queries = 0;      // status queries a stop answers STOP_PENDING to
+    unsigned pending_left = 0;      // of those, still to come in the current stop
+};
+
 struct RegKey {
+    using SubKeys = std::map<std::string, std::shared_ptr<RegKey>, NameLess>;
+
     std::string name;  // as created
     RegKey* parent = nullptr;
-    std::map<std::string, std::shared_ptr<RegKey>, NameLess> subkeys;
     std::vector<RegValue> values;  // in the order they were first set
     REGSAM denied = 0;             // access rights refused to every opener
     bool deleted = false;          // gone from the tree; open handles see ERROR_KEY_DELETED
     FILETIME written{};
+    // Run state when this is a service's key; it goes with the key.
+    std::optional<ServiceRecord> service;
 
     const RegValue* FindValue(const std::string& value_name) const;
     void SetValue(const std::string& value_name, DWORD type, std::string data);
     bool DeleteValue(const std::string& value_name);
+
+    const SubKeys& subkeys() const { return subkeys_; }
+    std::shared_ptr<RegKey> FindSubKey(const std::string& sub_name) const;
+    // Adds a sub-key (the name must be free) or takes one out.
+    RegKey& AddSubKey(std::shared_ptr<RegKey> sub);
+    void RemoveSubKey(const std::string& sub_name);
+    // The sub-key at an index in enumeration order, or null past the end.
+    // Walks from the nearest of the first, the last and the one asked for
+    // before, so that stepping through the sub-keys costs a step each.
+    const RegKey* SubKeyAt(size_t index) const;
+
+private:
+    SubKeys subkeys_;
+    mutable SubKeys::const_iterator cursor_;
+    mutable size_t cursor_index_ = 0;
+    mutable bool cursor_valid_ = false;
 };
 
 struct KeyHandle : HandleObject {
@@ -180,7 +223,20 @@ std::shared_ptr<RegKey> FindKey(const std::string& path);
 // Creates missing keys on the way; null when a component is not a valid name.
 std::shared_ptr<RegKey> CreateKey(const std::string& path);
 bool DeleteKeyTree(const std::string& path);
+// Takes a key out of the tree with everything below it.
+void UnlinkKey(RegKey& key);
 std::shared_ptr<RegKey> NewRegistry(FILETIME now);
+// A DWORD value, or nothing when absent or of another type or size.
+std::optional<DWORD> DwordValue(const RegKey& key, const std::string& value_name);
+std::string DwordBytes(DWORD value);
+
+// ---------------------------------------------------------------------------
+// Services: SYSTEM\CurrentControlSet\Services\<name> keys holding a Type.
+
+constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+// What a restart does to services: those marked for deletion go, the others
+// come back stopped, or running when they start with the system.
+void RestartServices();
 
 // ---------------------------------------------------------------------------
 // Devices and device information sets.
@@ -267,6 +323,9 @@ struct Machine {
     ULONG_PTR next_element_id = 1;
     bool restart_required = false;
     bool restart_prompted = false;
+
+    // Each Sleep call's milliseconds, in order.
+    std::vector<DWORD> sleeps;
 };
 
 Machine& M();

@@ -1,10 +1,11 @@
-// Last-error value, clock, temporary path, version, Windows folder, debugger
-// channel and local memory.
+// Last-error value, clock and Sleep, temporary path, version, Windows and
+// system folders, debugger channel and local memory.
 #include "state.h"
 
 #include <winsim/machine.h>
 
 #include <cstring>
+#include <numeric>
 #include <stdexcept>
 
 namespace {
@@ -139,15 +140,39 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
     return TRUE;
 }
 
+namespace {
+
+// A folder's path into a caller's buffer, as the folder calls report it.
+UINT CopyFolder(const char* folder, LPSTR buffer, UINT size) {
+    const UINT length = static_cast<UINT>(std::strlen(folder));
+    // Too small: the size needed, terminator included, and the buffer untouched.
+    if (size <= length) return length + 1;
+    if (buffer == nullptr) return Fail(kErrorNoAccess, UINT{0});
+    std::memcpy(buffer, folder, length + 1);
+    return length;
+}
+
+}  // namespace
+
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     if (auto fault = EnterCall("GetWindowsDirectoryA")) return Fail(*fault, UINT{0});
-    static const char kWindows[] = "C:\\Windows";
-    const UINT length = sizeof kWindows - 1;
-    // Too small: the size needed, terminator included, and the buffer untouched.
-    if (uSize <= length) return length + 1;
-    if (lpBuffer == nullptr) return Fail(kErrorNoAccess, UINT{0});
-    std::memcpy(lpBuffer, kWindows, sizeof kWindows);
-    return length;
+    return CopyFolder("C:\\Windows", lpBuffer, uSize);
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
+    if (auto fault = EnterCall("GetSystemDirectoryA")) return Fail(*fault, UINT{0});
+    return CopyFolder("C:\\Windows\\System32", lpBuffer, uSize);
+}
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+    constexpr DWORD kInfinite = 0xFFFFFFFF;
+    if (dwMilliseconds == kInfinite) {
+        throw std::logic_error("winsim: Sleep(INFINITE) would never return");
+    }
+    // No waiting: the simulated clock moves on at once.
+    Machine& m = M();
+    m.sleeps.push_back(dwMilliseconds);
+    m.clock_ms += dwMilliseconds;
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
@@ -184,6 +209,13 @@ void SetLocalTime(const SYSTEMTIME& time) {
 }
 
 void AdvanceClock(DWORD milliseconds) { M().clock_ms += milliseconds; }
+
+const std::vector<DWORD>& SleepCalls() { return M().sleeps; }
+
+uint64_t SleptMilliseconds() {
+    const std::vector<DWORD>& sleeps = M().sleeps;
+    return std::accumulate(sleeps.begin(), sleeps.end(), uint64_t{0});
+}
 
 void SetTempPath(const std::string& path) { M().temp_path = path; }
 

@@ -4,6 +4,7 @@
 
 #include <winsim/win32.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,15 +14,32 @@ namespace winsim {
 // A fresh machine: drive C: with C:\Windows, C:\Windows\System32,
 // C:\Windows\INF and the temporary folder C:\Users\user\AppData\Local\Temp\;
 // the clock at 2021/03/02 09:05:03.007; Windows 10.0 build 19045 (x64); a
-// registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services and
-// the display class key ...\Control\Class\{4D36E968-...} (Class "Display");
-// no device; no restart pending; an empty debugger channel; no open handle,
-// no live allocation, no planned fault, no counted call.
+// registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services,
+// ...\Control\Session Manager and the display class key
+// ...\Control\Class\{4D36E968-...} (Class "Display"); no device, no service;
+// no restart pending, no delayed file operation; an empty debugger channel;
+// no open handle, no live allocation, no planned fault, no counted call, no
+// sleep.
 void Reset();
 
+// Restarts Windows: files held in use are let go; the delayed moves and
+// deletions recorded by MoveFileExA are carried out in order (a deletion
+// whatever the file's attributes; a folder only when empty; a move onto an
+// existing name only when it was to replace it) and forgotten; services
+// marked for deletion are gone, the others come back stopped, or running
+// when they start with the system (boot, system or automatic start).
+// Files, registry, devices, clock and accounting stay otherwise. The test
+// process lives on, but it must hold no handle: std::logic_error if it does.
+void Restart();
+
 // Clock read by GetLocalTime. The day of the week is derived from the date.
+// Sleep advances it without waiting; Sleep(INFINITE) would never return and
+// throws std::logic_error instead.
 void SetLocalTime(const SYSTEMTIME& time);
 void AdvanceClock(DWORD milliseconds);
+// Each Sleep call's milliseconds since the last Reset, in order, and their sum.
+const std::vector<DWORD>& SleepCalls();
+uint64_t SleptMilliseconds();
 
 // What GetTempPathA reports (Windows keeps the trailing backslash). An empty
 // path makes GetTempPathA fail.
@@ -38,6 +56,24 @@ bool PutFile(const std::string& path, const std::string& contents,
              DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 std::optional<std::string> FileContents(const std::string& path);
 bool Exists(const std::string& path);
+// Marks a file as held open by another process (a loaded driver, say) for
+// reading and executing, sharing reading only: deleting, moving or writing
+// it fails with ERROR_SHARING_VIOLATION, and so does opening it without
+// sharing reading. A restart lets go of it. False when there is no such file.
+bool SetFileInUse(const std::string& path, bool in_use = true);
+// The moves and deletions that MoveFileExA delayed until the next restart,
+// in order, as the session manager keeps them in
+// HKLM\SYSTEM\CurrentControlSet\Control\Session Manager,
+// PendingFileRenameOperations: full paths without the "\??\" prefix.
+struct PendingFileOperation {
+    std::string source;
+    std::string target;    // "" to delete the source
+    bool replace = false;  // the move may replace an existing target
+    bool operator==(const PendingFileOperation& other) const {
+        return source == other.source && target == other.target && replace == other.replace;
+    }
+};
+std::vector<PendingFileOperation> PendingFileOperations();
 
 // Version that GetVersionExA reports (platform VER_PLATFORM_WIN32_NT).
 void SetWindowsVersion(DWORD major, DWORD minor, DWORD build,
@@ -114,6 +150,41 @@ void SetRestartRequired(bool required);
 bool RestartPrompted();
 // "{4D36E968-E325-11CE-BFC1-08002BE10318}": the form registry paths use.
 std::string GuidString(const GUID& guid);
+
+// Services. A service is its key SYSTEM\CurrentControlSet\Services\<name>
+// holding a Type value, however it got there (AddService, a driver
+// installation, the registry helpers); DeleteService marks it with a
+// DeleteFlag value there, and it goes, key and all, once it is stopped and
+// its last handle is closed. Names compare without regard to letter case.
+struct Service {
+    std::string name;
+    DWORD type = SERVICE_KERNEL_DRIVER;
+    DWORD start = SERVICE_DEMAND_START;
+    std::string image_path;  // "" for none
+    DWORD state = SERVICE_STOPPED;  // or SERVICE_RUNNING
+};
+// Writes the service's key (Type, Start, ErrorControl 1, ImagePath); false
+// when the name is not a service name or the service exists.
+bool AddService(const Service& service);
+struct ServiceInfo {
+    std::string name;  // as created
+    DWORD type = 0;
+    DWORD start = 0;
+    DWORD state = SERVICE_STOPPED;
+    bool marked_for_deletion = false;
+    size_t open_handles = 0;
+};
+// Nothing when there is no such service.
+std::optional<ServiceInfo> FindService(const std::string& name);
+// Makes a service stopped, running (a driver that was loaded) or stop
+// pending; false when there is no such service.
+bool SetServiceState(const std::string& name, DWORD state);
+// How a stop goes: this many QueryServiceStatus calls after the stop still
+// see SERVICE_STOP_PENDING, the next one SERVICE_STOPPED; kNeverStops keeps
+// it pending. 0 (the default) stops by the first query. False when there is
+// no such service.
+constexpr unsigned kNeverStops = 0xFFFFFFFFu;
+bool ScriptServiceStop(const std::string& name, unsigned pending_queries);
 
 // Accounting: handles of every kind still open, LocalAlloc blocks not freed.
 size_t OpenHandleCount();

@@ -72,6 +72,11 @@ static_assert(sizeof(LONG) == 4, "LONG is 32 bits on every host");
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_MR_MID_NOT_FOUND 317L
+#define ERROR_SERVICE_REQUEST_TIMEOUT 1053L
+#define ERROR_SERVICE_CANNOT_ACCEPT_CTRL 1061L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_KEY_DELETED 1018L
@@ -225,6 +230,14 @@ typedef struct _OSVERSIONINFOEXA {
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
+UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+
+#define MOVEFILE_REPLACE_EXISTING 0x00000001
+#define MOVEFILE_COPY_ALLOWED 0x00000002
+#define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
+
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
+void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 
@@ -262,6 +275,46 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData,
                              LPDWORD lpcbData);
 LONG WINAPI RegCloseKey(HKEY hKey);
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+
+// ---------------------------------------------------------------------------
+// Service control manager
+
+typedef struct SC_HANDLE__* SC_HANDLE;
+
+typedef struct _SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+} SERVICE_STATUS, *LPSERVICE_STATUS;
+
+#define SC_MANAGER_CONNECT 0x0001
+#define SC_MANAGER_ALL_ACCESS 0xF003F
+#define SERVICE_QUERY_STATUS 0x0004
+#define SERVICE_STOP 0x0020
+#define DELETE 0x00010000
+#define SERVICE_ALL_ACCESS 0xF01FF
+
+#define SERVICE_CONTROL_STOP 0x00000001
+
+#define SERVICE_STOPPED 0x00000001
+#define SERVICE_START_PENDING 0x00000002
+#define SERVICE_STOP_PENDING 0x00000003
+#define SERVICE_RUNNING 0x00000004
+
+#define SERVICE_KERNEL_DRIVER 0x00000001
+#define SERVICE_DEMAND_START 0x00000003
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess);
+BOOL WINAPI DeleteService(SC_HANDLE hService);
+BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
+BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceStatus);
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus);
 
 // ---------------------------------------------------------------------------
 // Device installation (SetupAPI) and driver update (newdev)
