@@ -1,9 +1,13 @@
 #include "uninstall.h"
 
 #include "common.h"
+#include "install.h"
+#include "qvservicecontroll.h"
+#include "variant.h"
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #define QV_SOURCE_FILE "uninstall"
 
@@ -391,8 +395,369 @@ DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR psz
     return dwResult;
 }
 
-// Placeholder until the removal is built: the "/R" sequence is not there
-// yet, so removal does nothing and succeeds.
-DWORD QV_Uninstall(const CInstallInformation* /*pInstallInformation*/) {
+namespace {
+
+// Pointer-sized registry roots appear in the trace as 32-bit numbers.
+DWORD TraceKey(HKEY hKey) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(hKey)); }
+
+// A file to remove: a full path, or a directory and a name joined with one
+// backslash. Empty parts name nothing; a joined path that would not fit is
+// refused, never cut into the name of another file.
+DWORD JoinFilePath(LPCSTR pszFunction, LPCSTR pszDirectory, LPCSTR pszFile, char (&szPath)[MAX_PATH]) {
+    if (pszDirectory == NULL) {
+        if (lstrlenA(pszFile) >= MAX_PATH) {
+            QV_TRACE(pszFunction, "Error: Path too long. [%s]\n", pszFile);
+            return ERROR_FILENAME_EXCED_RANGE;
+        }
+        memcpy(szPath, pszFile, static_cast<size_t>(lstrlenA(pszFile)) + 1);
+        return ERROR_SUCCESS;
+    }
+    if (pszDirectory[0] == '\0' || pszFile[0] == '\0') {
+        szPath[0] = '\0';
+        return ERROR_SUCCESS;
+    }
+    if (!QV_BuildPath(szPath, pszDirectory, pszFile)) {
+        QV_TRACE(pszFunction, "Error: Path too long. [%s\\%s]\n", pszDirectory, pszFile);
+        return ERROR_FILENAME_EXCED_RANGE;
+    }
+    return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+DWORD QV_DeleteAllSubKey(HKEY hRootKey, LPCSTR pszKeyPath) {
+    static const char kFunction[] = "QV_DeleteAllSubKey";
+    QV_TRACE(kFunction, " --> QV_DeleteAllSubKey(0x%x, %s)\n", TraceKey(hRootKey), pszKeyPath);
+    if (pszKeyPath[0] == '\0') {
+        return ERROR_SUCCESS;
+    }
+    if (hRootKey == NULL) {
+        hRootKey = HKEY_LOCAL_MACHINE;
+    }
+
+    HKEY hKey;
+    LONG lResult = RegOpenKeyExA(hRootKey, pszKeyPath, 0, KEY_ALL_ACCESS, &hKey);
+    if (lResult != ERROR_SUCCESS) {
+        QV_TRACE(kFunction, "Error: RegOpenKeyEx(Err=%d) [%s]\n", lResult, pszKeyPath);
+        QV_FormatErrorCode(static_cast<DWORD>(lResult));
+        return static_cast<DWORD>(lResult);
+    }
+
+    // Each pass deletes the sub-key it found, so the next one moves up to
+    // the same index; one that cannot be deleted is passed over.
+    DWORD dwResult = ERROR_SUCCESS;
+    DWORD dwIndex = 0;
+    for (;;) {
+        char szSubKey[MAX_PATH];
+        DWORD cchSubKey = sizeof(szSubKey);
+        lResult = RegEnumKeyExA(hKey, dwIndex, szSubKey, &cchSubKey, NULL, NULL, NULL, NULL);
+        if (lResult == ERROR_NO_MORE_ITEMS) {
+            break;
+        }
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegEnumKeyEx(Err=%d)\n", lResult);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            dwResult = static_cast<DWORD>(lResult);
+            break;
+        }
+
+        char szChildPath[MAX_PATH];
+        if (QV_BuildPath(szChildPath, pszKeyPath, szSubKey)) {
+            QV_DeleteAllSubKey(hRootKey, szChildPath);
+        } else {
+            QV_TRACE(kFunction, "Error: Path too long. [%s\\%s]\n", pszKeyPath, szSubKey);
+        }
+
+        lResult = RegDeleteKeyA(hKey, szSubKey);
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegDeleteKey(Err=%d) Key=%s\n", lResult, szSubKey);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            ++dwIndex;
+        }
+    }
+
+    RegCloseKey(hKey);
+    QV_TRACE(kFunction, " <-- QV_DeleteAllSubKey(%d)\n", dwResult);
+    return dwResult;
+}
+
+DWORD QV_DeleteRegistry(HKEY hRootKey, LPCSTR pszKeyPath, LPCSTR pszSubKey) {
+    static const char kFunction[] = "QV_DeleteRegistry";
+    if (pszKeyPath == NULL) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    // An empty path or name is nothing to do: never the whole parent key.
+    if (pszKeyPath[0] == '\0' || (pszSubKey != NULL && pszSubKey[0] == '\0')) {
+        return ERROR_SUCCESS;
+    }
+    if (hRootKey == NULL) {
+        hRootKey = HKEY_LOCAL_MACHINE;
+    }
+
+    char szFullPath[MAX_PATH];
+    if (pszSubKey != NULL) {
+        QV_TRACE(kFunction, " --> QV_DeleteRegistry(0x%x, %s, %s)\n", TraceKey(hRootKey), pszKeyPath, pszSubKey);
+        if (!QV_BuildPath(szFullPath, pszKeyPath, pszSubKey)) {
+            QV_TRACE(kFunction, "Error: Path too long. [%s\\%s]\n", pszKeyPath, pszSubKey);
+            QV_TRACE(kFunction, " <-- QV_DeleteRegistry(%d)\n", ERROR_FILENAME_EXCED_RANGE);
+            return ERROR_FILENAME_EXCED_RANGE;
+        }
+    } else {
+        QV_TRACE(kFunction, " --> QV_DeleteRegistry(0x%x, %s)\n", TraceKey(hRootKey), pszKeyPath);
+        if (lstrlenA(pszKeyPath) >= MAX_PATH) {
+            QV_TRACE(kFunction, "Error: Path too long. [%s]\n", pszKeyPath);
+            QV_TRACE(kFunction, " <-- QV_DeleteRegistry(%d)\n", ERROR_FILENAME_EXCED_RANGE);
+            return ERROR_FILENAME_EXCED_RANGE;
+        }
+        memcpy(szFullPath, pszKeyPath, static_cast<size_t>(lstrlenA(pszKeyPath)) + 1);
+    }
+
+    DWORD dwResult = QV_DeleteAllSubKey(hRootKey, szFullPath);
+    if (dwResult == ERROR_SUCCESS) {
+        LONG lResult = RegDeleteKeyA(hRootKey, szFullPath);
+        if (lResult != ERROR_SUCCESS) {
+            QV_TRACE(kFunction, "Error: RegDeleteKey(Err=%d) Key=%s\n", lResult, szFullPath);
+            QV_FormatErrorCode(static_cast<DWORD>(lResult));
+            dwResult = static_cast<DWORD>(lResult);
+        }
+    }
+    QV_TRACE(kFunction, " <-- QV_DeleteRegistry(%d)\n", dwResult);
+    return dwResult;
+}
+
+DWORD QV_RemoveFile(LPCSTR pszDirectory, LPCSTR pszFile) {
+    static const char kFunction[] = "QV_RemoveFile";
+    if (pszDirectory == NULL) {
+        QV_TRACE(kFunction, " --> QV_RemoveFile( %s )\n", pszFile);
+    } else {
+        QV_TRACE(kFunction, " --> QV_RemoveFile( %s, %s )\n", pszDirectory, pszFile);
+    }
+    char szPath[MAX_PATH];
+    DWORD dwResult = JoinFilePath(kFunction, pszDirectory, pszFile, szPath);
+    if (dwResult != ERROR_SUCCESS || !QV_FileExists(szPath)) {
+        return dwResult;
+    }
+
+    QV_RemoveReadOnlyAttribute(szPath);
+    if (!MoveFileExA(szPath, NULL, MOVEFILE_DELAY_UNTIL_REBOOT)) {
+        DWORD dwError = GetLastError();
+        QV_TRACE(kFunction, "Error: MoveFileEx(Err=%d)\n", dwError);
+        QV_FormatErrorCode(dwError);
+        return dwError;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD QV_DeleteFile(LPCSTR pszDirectory, LPCSTR pszFile) {
+    static const char kFunction[] = "QV_DeleteFile";
+    if (pszDirectory == NULL) {
+        QV_TRACE(kFunction, " --> QV_DeleteFile( %s )\n", pszFile);
+    } else {
+        QV_TRACE(kFunction, " --> QV_DeleteFile( %s, %s )\n", pszDirectory, pszFile);
+    }
+    char szPath[MAX_PATH];
+    DWORD dwResult = JoinFilePath(kFunction, pszDirectory, pszFile, szPath);
+    if (dwResult != ERROR_SUCCESS || !QV_FileExists(szPath)) {
+        return dwResult;
+    }
+
+    QV_RemoveReadOnlyAttribute(szPath);
+    if (!DeleteFileA(szPath)) {
+        DWORD dwError = GetLastError();
+        QV_TRACE(kFunction, "Error: DeleteFile(Err=%d)\n", dwError);
+        QV_FormatErrorCode(dwError);
+        if (pszDirectory != NULL) {
+            QV_RemoveFile(NULL, szPath);
+        }
+        return dwError;
+    }
+    return ERROR_SUCCESS;
+}
+
+BOOL QV_DeviceDriverUninstall(LPCSTR pszHardwareId) {
+    static const char kFunction[] = "QV_DeviceDriverUninstall";
+    QV_TRACE(kFunction, " --> QV_DeviceDriverUninstall(HardwareID: [%s]\n", pszHardwareId);
+
+    HDEVINFO hDevInfo = SetupDiGetClassDevsA(NULL, NULL, NULL, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (hDevInfo == INVALID_HANDLE_VALUE) {
+        QV_DisplayError("GetClassDevs(All Present Devices)");
+        return FALSE;
+    }
+    QV_TRACE(kFunction, "Enum all devices....\n");
+
+    SP_DEVINFO_DATA devInfoData;
+    memset(&devInfoData, 0, sizeof(devInfoData));
+    devInfoData.cbSize = sizeof(devInfoData);
+
+    DWORD dwError;
+    for (DWORD dwIndex = 0;; ++dwIndex) {
+        if (!SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &devInfoData)) {
+            dwError = GetLastError();
+            if (dwError != ERROR_SUCCESS && dwError != ERROR_NO_MORE_ITEMS) {
+                QV_DisplayError("EnumDeviceInfo");
+            }
+            break;
+        }
+        BYTE* pHardwareIds;
+        DWORD cbHardwareIds;
+        dwError = QV_ReadHardwareIds(hDevInfo, &devInfoData, &pHardwareIds, &cbHardwareIds);
+        if (dwError == ERROR_INVALID_DATA) {
+            continue;  // no hardware IDs
+        }
+        if (dwError != ERROR_SUCCESS) {
+            SetLastError(dwError);
+            QV_DisplayError("GetDeviceRegistryProperty");
+            break;
+        }
+        LPCSTR pszFound = QV_FindHardwareId(pHardwareIds, cbHardwareIds, pszHardwareId);
+        if (pszFound != NULL) {
+            QV_TRACE(kFunction, "Found! [%s]\n", pszFound);
+            if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, &devInfoData)) {
+                QV_DisplayError("CallClassInstaller(REMOVE)");
+            }
+        }
+        LocalFree(pHardwareIds);
+    }
+
+    SetupDiDestroyDeviceInfoList(hDevInfo);
+    QV_TRACE(kFunction, " <-- QV_DeviceDriverUninstall(search result=%s)\n",
+             dwError == ERROR_SUCCESS ? "TRUE" : "FALSE");
+    return dwError == ERROR_SUCCESS;
+}
+
+DWORD QV_UnRegisterService(LPCSTR pszService, BOOL bStop) {
+    static const char kFunction[] = "QV_UnRegisterService";
+    QV_TRACE(kFunction, "===> QV_UnRegisterService(Service=%s, Stop=%s)\n", pszService, bStop ? "TRUE" : "FALSE");
+
+    CqvServiceControll* pService = new (std::nothrow) CqvServiceControll(pszService);
+    if (pService == NULL) {
+        QV_TRACE(kFunction, "ERROR: Out of memory.\n");
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    DWORD dwResult = pService->qvOpenService();
+    if (dwResult != ERROR_SUCCESS) {
+        delete pService;
+        return dwResult;
+    }
+    if (bStop == TRUE) {
+        pService->qvStopService();
+    }
+    dwResult = pService->qvDeleteService();
+    delete pService;
+
+    QV_TRACE(kFunction, "<=== QV_UnRegisterService(Ret=%d\n", dwResult);
+    return dwResult;
+}
+
+namespace {
+
+// Appends a suffix to a path in a MAX_PATH buffer; FALSE when it would not fit.
+BOOL AppendToPath(char (&szPath)[MAX_PATH], LPCSTR pszSuffix) {
+    size_t cchPath = strlen(szPath);
+    size_t cchSuffix = strlen(pszSuffix);
+    if (cchPath + cchSuffix >= MAX_PATH) {
+        return FALSE;
+    }
+    memcpy(szPath + cchPath, pszSuffix, cchSuffix + 1);
+    return TRUE;
+}
+
+// The system's copy of the INF, then its precompiled form: the same name
+// with ".pnf" for its extension. A name without an extension has none.
+void DeleteOemInf(char (&szOemInfFile)[MAX_PATH]) {
+    if (szOemInfFile[0] == '\0') {
+        return;
+    }
+    QV_DeleteFile(NULL, szOemInfFile);
+
+    char* pszName = strrchr(szOemInfFile, '\\');
+    pszName = pszName != NULL ? pszName + 1 : szOemInfFile;
+    char* pszExtension = strrchr(pszName, '.');
+    if (pszExtension == NULL) {
+        return;
+    }
+    *pszExtension = '\0';
+    if (AppendToPath(szOemInfFile, ".pnf")) {
+        QV_DeleteFile(NULL, szOemInfFile);
+    }
+}
+
+// A directory of the system, e.g. from GetSystemDirectoryA; FALSE when the
+// platform could not give one that fits.
+BOOL GotDirectory(UINT cchDirectory) { return cchDirectory != 0 && cchDirectory < MAX_PATH; }
+
+}  // namespace
+
+DWORD QV_UnRegisterMirrorDriver(void) {
+    static const char kFunction[] = "QV_UnRegisterMirrorDriver";
+    char szOemInfFile[MAX_PATH];
+    char szAttachPath[MAX_PATH];
+    char szDirectory[MAX_PATH];
+    char szReinstallKey[MAX_PATH];
+    char szReinstallDirectory[MAX_PATH];
+    memset(szOemInfFile, 0, sizeof(szOemInfFile));
+    memset(szAttachPath, 0, sizeof(szAttachPath));
+    memset(szDirectory, 0, sizeof(szDirectory));
+    memset(szReinstallKey, 0, sizeof(szReinstallKey));
+    memset(szReinstallDirectory, 0, sizeof(szReinstallDirectory));
+    QV_GUID_ENTRY* pGuidList = NULL;
+    QV_TRACE(kFunction, "===> QV_UnRegisterMirrorDriver()\n");
+
+    DWORD dwSize = MAX_PATH;
+    QV_GetOEMInfFileName(szOemInfFile, &dwSize);
+    QV_GetMirrorGuid(&pGuidList);
+    dwSize = MAX_PATH;
+    QV_GetAttachToDesktopPath(szAttachPath, &dwSize);
+
+    QV_DeviceDriverUninstall(kMirrorHardwareId);
+    QV_UnRegisterService(QV_MIRROR_SERVICE, FALSE);
+
+    DeleteOemInf(szOemInfFile);
+
+    if (GotDirectory(GetSystemDirectoryA(szDirectory, MAX_PATH))) {
+        QV_RemoveFile(szDirectory, QV_MIRROR_DLL);
+        if (AppendToPath(szDirectory, "\\drivers")) {
+            QV_DeleteFile(szDirectory, QV_MIRROR_SYS);
+        }
+    }
+
+    for (QV_GUID_ENTRY* pEntry = QV_RemoveHead(&pGuidList); pEntry != NULL; pEntry = QV_RemoveHead(&pGuidList)) {
+        QV_DeleteRegistry(HKEY_LOCAL_MACHINE, kVideoKey, pEntry->szGuid);
+        LocalFree(pEntry);
+    }
+
+    QV_DeleteRegistry(HKEY_LOCAL_MACHINE, szAttachPath, NULL);
+
+    DWORD dwKeySize = MAX_PATH;
+    DWORD dwDirectorySize = MAX_PATH;
+    if (QV_GetReinstallRegPath(szReinstallKey, &dwKeySize, szReinstallDirectory, &dwDirectorySize) ==
+        ERROR_SUCCESS) {
+        QV_DeleteFile(szReinstallDirectory, QV_MIRROR_DLL);
+        QV_DeleteFile(szReinstallDirectory, QV_MIRROR_SYS);
+        QV_DeleteFile(szReinstallDirectory, QV_MIRROR_INF);
+        QV_DeleteFile(szReinstallDirectory, QV_MIRROR_PNF);
+        QV_DeleteRegistry(HKEY_LOCAL_MACHINE, szReinstallKey, NULL);
+    }
+
+    memset(szDirectory, 0, sizeof(szDirectory));
+    if (GotDirectory(GetWindowsDirectoryA(szDirectory, MAX_PATH)) && AppendToPath(szDirectory, "\\LastGood\\System32")) {
+        QV_DeleteFile(szDirectory, QV_MIRROR_DLL);
+        if (AppendToPath(szDirectory, "\\drivers")) {
+            QV_DeleteFile(szDirectory, QV_MIRROR_SYS);
+        }
+    }
+
+    QV_TRACE(kFunction, "<=== QV_UnRegisterMirrorDriver()\n");
+    return ERROR_SUCCESS;
+}
+
+DWORD QV_Uninstall(const CInstallInformation* pInstallInformation) {
+    static const char kFunction[] = "QV_Uninstall";
+    QV_TRACE(kFunction, "=====> QV_Uninstall()\n");
+    QV_TRACE(kFunction, "  LogFile   = [%s]\n", pInstallInformation->GetLogFileName());
+    QV_TRACE(kFunction, "  Operation = 0x%x (0x%x=INSTALL, 0x%x=UNINSTALL)\n", pInstallInformation->GetOperationType(),
+             OPERATION_INSTALL, OPERATION_UNINSTALL);
+    QV_UnRegisterMirrorDriver();
+    QV_TRACE(kFunction, "<===== QV_Uninstall(Ret=%d)\n", ERROR_SUCCESS);
     return ERROR_SUCCESS;
 }

@@ -29,5 +29,27 @@ DWORD QV_GetAttachToDesktopPath(LPSTR pszRegPath, LPDWORD pdwSize);
 DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR pszDirectory,
                              LPDWORD pdwDirectorySize);
 
-// Removes the mirror driver, best effort; returns the process exit code.
+// Removal of keys and files, best effort: 0 or the first error. A null root
+// stands for HKEY_LOCAL_MACHINE; an empty key path (or sub-key name) is
+// nothing to do, so that a failed lookup never empties a parent key.
+DWORD QV_DeleteRegistry(HKEY hRootKey, LPCSTR pszKeyPath, LPCSTR pszSubKey);
+DWORD QV_DeleteAllSubKey(HKEY hRootKey, LPCSTR pszKeyPath);
+// Deletes a file now (a full path, or a directory and a name); with a
+// directory, a file that cannot be deleted now goes at the next restart.
+// A missing file is nothing to do.
+DWORD QV_DeleteFile(LPCSTR pszDirectory, LPCSTR pszFile);
+// Schedules a file for deletion at the next restart.
+DWORD QV_RemoveFile(LPCSTR pszDirectory, LPCSTR pszFile);
+
+// Sends every present device that lists the hardware ID the remove request.
+BOOL QV_DeviceDriverUninstall(LPCSTR pszHardwareId);
+
+// Opens, optionally stops, and deletes a service; the open's error when it
+// cannot be opened, else the deletion's result.
+DWORD QV_UnRegisterService(LPCSTR pszService, BOOL bStop);
+
+// Removes everything an installation left behind, in a fixed order; always 0.
+DWORD QV_UnRegisterMirrorDriver(void);
+
+// Removes the mirror driver, best effort; returns the process exit code, 0.
 DWORD QV_Uninstall(const CInstallInformation* pInstallInformation);
