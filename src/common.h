@@ -13,6 +13,11 @@
 // QV_SOURCE_FILE before it traces.
 #define QV_TRACE(function, ...) QV_WriteLog(QV_SOURCE_FILE, __LINE__, function, __VA_ARGS__)
 
+// Pointers and handles appear in the trace as 32-bit hexadecimal numbers.
+inline DWORD QV_TraceAddress(const void* pAddress) {
+    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pAddress));
+}
+
 // A tagged line to the debugger channel only.
 void QV_DebugPrint(LPCSTR pszFormat, ...);
 

@@ -10,11 +10,6 @@
 
 namespace {
 
-// Pointer values appear in the trace as 32-bit hexadecimal numbers.
-DWORD TraceAddress(const void* pAddress) {
-    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pAddress));
-}
-
 // A failed call that left no error code must not pass for a success: the
 // clean-up stage decides the result by the last-error value.
 DWORD FailureCode() {
@@ -103,7 +98,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         QV_DisplayError("SetupDiCreateDeviceInfoList");
         return FALSE;
     }
-    QV_TRACE(kFunction, " ret  SetupDiCreateDeviceInfoList(), DeviceInfoSet=0x%x\n", TraceAddress(hDevInfo));
+    QV_TRACE(kFunction, " ret  SetupDiCreateDeviceInfoList(), DeviceInfoSet=0x%x\n", QV_TraceAddress(hDevInfo));
 
     SP_DEVINFO_DATA devInfoData;
     memset(&devInfoData, 0, sizeof(devInfoData));
@@ -118,7 +113,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         FailureCode();
         goto cleanup_DeviceInfo;
     }
-    QV_TRACE(kFunction, " ret  SetupDiCreateDeviceInfo(), DeviceInfoData Addr=0x%x\n", TraceAddress(&devInfoData));
+    QV_TRACE(kFunction, " ret  SetupDiCreateDeviceInfo(), DeviceInfoData Addr=0x%x\n", QV_TraceAddress(&devInfoData));
 
     QV_TRACE(kFunction, " call SetupDiSetDeviceRegistryProperty()\n");
     if (!SetupDiSetDeviceRegistryPropertyA(hDevInfo, &devInfoData, SPDRP_HARDWAREID,

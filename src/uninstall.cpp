@@ -23,10 +23,6 @@ const char kReinstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Rein
 
 const char kMirrorHardwareId[] = QV_MIRROR_HARDWARE_ID;
 
-DWORD TraceAddress(const void* pAddress) {
-    return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pAddress));
-}
-
 // Reads a string value into a zero-filled buffer of *pcbData bytes; *pcbData
 // receives the size read. A value that fills the buffer without a terminator
 // does not fit as a string: ERROR_MORE_DATA, and the buffer is left empty.
@@ -86,8 +82,8 @@ QV_GUID_ENTRY* QV_RemoveHead(QV_GUID_ENTRY** ppHead) {
 
 DWORD QV_GetAttachToDesktopPath(LPSTR pszRegPath, LPDWORD pdwSize) {
     static const char kFunction[] = "QV_GetAttachToDesktopPath";
-    QV_TRACE(kFunction, " --> QV_GetAttachToDesktopPath( 0x%x, 0x%x )\n", TraceAddress(pszRegPath),
-             TraceAddress(pdwSize));
+    QV_TRACE(kFunction, " --> QV_GetAttachToDesktopPath( 0x%x, 0x%x )\n", QV_TraceAddress(pszRegPath),
+             QV_TraceAddress(pdwSize));
     pszRegPath[0] = '\0';
 
     HKEY hKey;
@@ -227,7 +223,7 @@ DWORD QV_GetOEMInfFileName(LPSTR pszOemInfFile, LPDWORD pdwSize) {
 DWORD QV_GetMirrorGuid(QV_GUID_ENTRY** ppHead) {
     static const char kFunction[] = "QV_GetMirrorGuid";
     LPCSTR pszStatus = "NOT FOUND";
-    QV_TRACE(kFunction, " --> QV_GetMirrorGuid( 0x%x )\n", TraceAddress(ppHead));
+    QV_TRACE(kFunction, " --> QV_GetMirrorGuid( 0x%x )\n", QV_TraceAddress(ppHead));
 
     HKEY hVideoKey;
     LONG lResult = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kVideoKey, 0, KEY_READ, &hVideoKey);
@@ -397,37 +393,40 @@ DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR psz
 
 namespace {
 
-// Pointer-sized registry roots appear in the trace as 32-bit numbers.
-DWORD TraceKey(HKEY hKey) { return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(hKey)); }
-
 // A file to remove: a full path, or a directory and a name joined with one
-// backslash. Empty parts name nothing; a joined path that would not fit is
-// refused, never cut into the name of another file.
-DWORD JoinFilePath(LPCSTR pszFunction, LPCSTR pszDirectory, LPCSTR pszFile, char (&szPath)[MAX_PATH]) {
+// backslash. Traces the removal's entry line; TRUE when the file exists.
+// Empty parts name nothing; a joined path that would not fit is refused
+// (*pdwResult), never cut into the name of another file.
+bool FindFileToRemove(LPCSTR pszFunction, LPCSTR pszDirectory, LPCSTR pszFile, char (&szPath)[MAX_PATH],
+                      DWORD* pdwResult) {
+    *pdwResult = ERROR_SUCCESS;
     if (pszDirectory == NULL) {
+        QV_TRACE(pszFunction, " --> %s( %s )\n", pszFunction, pszFile);
         if (lstrlenA(pszFile) >= MAX_PATH) {
             QV_TRACE(pszFunction, "Error: Path too long. [%s]\n", pszFile);
-            return ERROR_FILENAME_EXCED_RANGE;
+            *pdwResult = ERROR_FILENAME_EXCED_RANGE;
+            return false;
         }
         memcpy(szPath, pszFile, static_cast<size_t>(lstrlenA(pszFile)) + 1);
-        return ERROR_SUCCESS;
+    } else {
+        QV_TRACE(pszFunction, " --> %s( %s, %s )\n", pszFunction, pszDirectory, pszFile);
+        if (pszDirectory[0] == '\0' || pszFile[0] == '\0') {
+            return false;
+        }
+        if (!QV_BuildPath(szPath, pszDirectory, pszFile)) {
+            QV_TRACE(pszFunction, "Error: Path too long. [%s\\%s]\n", pszDirectory, pszFile);
+            *pdwResult = ERROR_FILENAME_EXCED_RANGE;
+            return false;
+        }
     }
-    if (pszDirectory[0] == '\0' || pszFile[0] == '\0') {
-        szPath[0] = '\0';
-        return ERROR_SUCCESS;
-    }
-    if (!QV_BuildPath(szPath, pszDirectory, pszFile)) {
-        QV_TRACE(pszFunction, "Error: Path too long. [%s\\%s]\n", pszDirectory, pszFile);
-        return ERROR_FILENAME_EXCED_RANGE;
-    }
-    return ERROR_SUCCESS;
+    return QV_FileExists(szPath) != FALSE;
 }
 
 }  // namespace
 
 DWORD QV_DeleteAllSubKey(HKEY hRootKey, LPCSTR pszKeyPath) {
     static const char kFunction[] = "QV_DeleteAllSubKey";
-    QV_TRACE(kFunction, " --> QV_DeleteAllSubKey(0x%x, %s)\n", TraceKey(hRootKey), pszKeyPath);
+    QV_TRACE(kFunction, " --> QV_DeleteAllSubKey(0x%x, %s)\n", QV_TraceAddress(hRootKey), pszKeyPath);
     if (pszKeyPath[0] == '\0') {
         return ERROR_SUCCESS;
     }
@@ -496,14 +495,14 @@ DWORD QV_DeleteRegistry(HKEY hRootKey, LPCSTR pszKeyPath, LPCSTR pszSubKey) {
 
     char szFullPath[MAX_PATH];
     if (pszSubKey != NULL) {
-        QV_TRACE(kFunction, " --> QV_DeleteRegistry(0x%x, %s, %s)\n", TraceKey(hRootKey), pszKeyPath, pszSubKey);
+        QV_TRACE(kFunction, " --> QV_DeleteRegistry(0x%x, %s, %s)\n", QV_TraceAddress(hRootKey), pszKeyPath, pszSubKey);
         if (!QV_BuildPath(szFullPath, pszKeyPath, pszSubKey)) {
             QV_TRACE(kFunction, "Error: Path too long. [%s\\%s]\n", pszKeyPath, pszSubKey);
             QV_TRACE(kFunction, " <-- QV_DeleteRegistry(%d)\n", ERROR_FILENAME_EXCED_RANGE);
             return ERROR_FILENAME_EXCED_RANGE;
         }
     } else {
-        QV_TRACE(kFunction, " --> QV_DeleteRegistry(0x%x, %s)\n", TraceKey(hRootKey), pszKeyPath);
+        QV_TRACE(kFunction, " --> QV_DeleteRegistry(0x%x, %s)\n", QV_TraceAddress(hRootKey), pszKeyPath);
         if (lstrlenA(pszKeyPath) >= MAX_PATH) {
             QV_TRACE(kFunction, "Error: Path too long. [%s]\n", pszKeyPath);
             QV_TRACE(kFunction, " <-- QV_DeleteRegistry(%d)\n", ERROR_FILENAME_EXCED_RANGE);
@@ -527,14 +526,9 @@ DWORD QV_DeleteRegistry(HKEY hRootKey, LPCSTR pszKeyPath, LPCSTR pszSubKey) {
 
 DWORD QV_RemoveFile(LPCSTR pszDirectory, LPCSTR pszFile) {
     static const char kFunction[] = "QV_RemoveFile";
-    if (pszDirectory == NULL) {
-        QV_TRACE(kFunction, " --> QV_RemoveFile( %s )\n", pszFile);
-    } else {
-        QV_TRACE(kFunction, " --> QV_RemoveFile( %s, %s )\n", pszDirectory, pszFile);
-    }
     char szPath[MAX_PATH];
-    DWORD dwResult = JoinFilePath(kFunction, pszDirectory, pszFile, szPath);
-    if (dwResult != ERROR_SUCCESS || !QV_FileExists(szPath)) {
+    DWORD dwResult;
+    if (!FindFileToRemove(kFunction, pszDirectory, pszFile, szPath, &dwResult)) {
         return dwResult;
     }
 
@@ -550,14 +544,9 @@ DWORD QV_RemoveFile(LPCSTR pszDirectory, LPCSTR pszFile) {
 
 DWORD QV_DeleteFile(LPCSTR pszDirectory, LPCSTR pszFile) {
     static const char kFunction[] = "QV_DeleteFile";
-    if (pszDirectory == NULL) {
-        QV_TRACE(kFunction, " --> QV_DeleteFile( %s )\n", pszFile);
-    } else {
-        QV_TRACE(kFunction, " --> QV_DeleteFile( %s, %s )\n", pszDirectory, pszFile);
-    }
     char szPath[MAX_PATH];
-    DWORD dwResult = JoinFilePath(kFunction, pszDirectory, pszFile, szPath);
-    if (dwResult != ERROR_SUCCESS || !QV_FileExists(szPath)) {
+    DWORD dwResult;
+    if (!FindFileToRemove(kFunction, pszDirectory, pszFile, szPath, &dwResult)) {
         return dwResult;
     }
 
