@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The main job: installs what is missing (Debian 12), builds the shipped
 # programs with MinGW-w64, collects them in dist/ and, under Wine in a fresh
-# prefix, has Dravmelx64.exe install the sample driver package (sample/x64).
+# prefix, has Dravmelx64.exe install and remove the sample driver package
+# (sample/x64), then restarts the prefix to show that nothing is left.
 # Usage: scripts/main-job.sh
 set -euo pipefail
 # shellcheck source=scripts/lib.sh

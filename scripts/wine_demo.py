@@ -1,14 +1,18 @@
-"""Shows the shipped program installing the sample driver package under Wine,
-in one fresh prefix.
+"""Shows the shipped program installing and removing the sample driver package
+under Wine, in one fresh prefix.
 
 Usage: wine_demo.py --wine64 WINE64 --template PREFIX --dbgcapture EXE
                     --dist DIR --package DIR
 
 Copies Dravmelx64.exe from DIR (the 64-bit Wine runs it only) to C:\\Dravmel
-and the package's files to C:\\Dravmel\\package, then runs the steps of STEPS
-in order, printing for each the exit code and what it traced, and at the end
-what the installation left in the registry and the system folders. Exits
-non-zero when a step's exit code is not the expected one.
+and the package's files to C:\\Dravmel\\package, then runs the program
+several times, printing for each run the exit code and the records it added
+to the log: a faulty command line, an installation (followed by what it left
+in the registry and the system folders), a second installation and the
+removal, followed by the file operations the removal left for the next
+start. Then it restarts the prefix and shows that nothing of the driver is
+left. Exits non-zero when an exit code is not the expected one or the
+machine is not as expected.
 """
 
 import argparse
@@ -23,16 +27,12 @@ INSTALL_DIR = "C:\\Dravmel"
 PACKAGE_DIR = INSTALL_DIR + "\\package"
 PROGRAM = "Dravmelx64.exe"
 HARDWARE_ID = "Orvenik_Tallomer_Mirror"
-SERVICE_KEY = "System\\CurrentControlSet\\Services\\QVMIRROR"
-
-# (title, arguments, expected exit code). The installations come last: under
-# Wine every new process rebuilds the display class keys, the driver key of
-# the mirror device among them, so the final view follows them directly.
-STEPS = [
-    ("Faulty command line: no operation (the log is not opened)", [], 87),
-    ("Install the sample package", ["/A", "/S:" + PACKAGE_DIR], 0),
-    ("Install again: the present device is found and updated", ["/A", "/S:" + PACKAGE_DIR], 0),
-]
+INF, DLL, SYS = "QVMIRx64.INF", "QVMIRx64.DLL", "QVMIRx64.SYS"
+CCS = "System\\CurrentControlSet"
+SERVICE_KEY = CCS + "\\Services\\QVMIRROR"
+REINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Reinstall"
+SYSTEM32 = "C:\\windows\\system32"
+INSTALL = ["/A", "/S:" + PACKAGE_DIR]
 
 
 def show_step(prefix, program, title, args, expected):
@@ -55,60 +55,71 @@ def show_step(prefix, program, title, args, expected):
 
 
 def show_key(registry, path):
+    """Prints a key and its values; returns whether it exists."""
     key = registry.key(path)
     if key is None:
         print("[HKLM\\%s] (absent)" % path)
-        return None
+        return False
     print("[HKLM\\%s]" % path)
     for name in key.value_names():
-        print("  %s = %r" % (name, key.value(name)))
-    return key
+        print("  %s = %r" % (name or "@", key.value(name)))
+    return True
 
 
 def show_file(prefix, windows_path):
+    """Prints a file's size; returns whether it exists."""
     if prefix.exists(windows_path):
         print("  %s (%d bytes)" % (windows_path, len(prefix.read_bytes(windows_path))))
-    else:
-        print("  %s (absent)" % windows_path)
+        return True
+    print("  %s (absent)" % windows_path)
+    return False
 
 
-def show_installation(prefix):
-    print("\n=== What the installation left (read once Wine has ended)")
-    registry = prefix.machine_registry()
-    ccs = "System\\CurrentControlSet"
-    devices = [k for k in registry.keys_below(ccs + "\\Enum")
+def installed_paths(registry):
+    """The keys and files the installation left, found through the registry
+    as the removal finds them: (device count, key paths, file paths)."""
+    devices = [k for k in registry.keys_below(CCS + "\\Enum")
                if HARDWARE_ID in (k.value("HardwareID") or [])]
-    print("devices listing %s: %d" % (HARDWARE_ID, len(devices)))
-    inf_name = None
+    keys = [d.path for d in devices]
+    files = [SYSTEM32 + "\\drivers\\" + SYS, SYSTEM32 + "\\" + DLL]
     for device in devices:
-        show_key(registry, device.path)
         if device.value("Driver"):
-            driver = show_key(registry, ccs + "\\Control\\Class\\" + device.value("Driver"))
-            inf_name = driver and driver.value("InfPath")
-    show_key(registry, SERVICE_KEY)
+            driver_key = CCS + "\\Control\\Class\\" + device.value("Driver")
+            keys.append(driver_key)
+            inf_name = registry.value(driver_key, "InfPath")
+            if inf_name:
+                files.append("C:\\windows\\inf\\" + inf_name)
+    keys += [SERVICE_KEY, SERVICE_KEY + "\\VIDEO"]
     video_id = registry.value(SERVICE_KEY + "\\VIDEO", "VideoID")
-    show_key(registry, SERVICE_KEY + "\\VIDEO")
     if video_id:
-        show_key(registry, ccs + "\\Control\\Video\\%s\\0000" % video_id)
-        show_key(registry, ccs + "\\Control\\Video\\%s\\Video" % video_id)
-        show_key(registry, ccs + "\\Hardware Profiles\\Current\\System\\CurrentControlSet"
-                           "\\Control\\Video\\%s\\0000" % video_id)
-    reinstall_root = "Software\\Microsoft\\Windows\\CurrentVersion\\Reinstall"
-    backups = []
-    for name in registry.subkey_names(reinstall_root):
-        key = show_key(registry, reinstall_root + "\\" + name)
-        if key is not None and key.value("ReinstallString"):
-            backups.append(ntpath.dirname(key.value("ReinstallString")))
+        keys += [CCS + "\\Control\\Video\\%s\\0000" % video_id,
+                 CCS + "\\Control\\Video\\%s\\Video" % video_id,
+                 CCS + "\\Hardware Profiles\\Current\\System\\CurrentControlSet"
+                       "\\Control\\Video\\%s\\0000" % video_id]
+    for name in registry.subkey_names(REINSTALL_KEY):
+        keys.append(REINSTALL_KEY + "\\" + name)
+        reinstall = registry.value(REINSTALL_KEY + "\\" + name, "ReinstallString")
+        if reinstall:
+            files += [ntpath.dirname(reinstall) + "\\" + f for f in (INF, DLL, SYS)]
+    return len(devices), keys, files
+
+
+def show_paths(prefix, registry, keys, files):
+    """Prints the keys and files; returns how many of them exist."""
+    present = sum(show_key(registry, path) for path in keys)
     print("files:")
-    system32 = "C:\\windows\\system32"
-    show_file(prefix, system32 + "\\drivers\\QVMIRx64.SYS")
-    show_file(prefix, system32 + "\\QVMIRx64.DLL")
-    if inf_name:
-        show_file(prefix, "C:\\windows\\inf\\" + inf_name)
-    for folder in backups:
-        for name in ("QVMIRx64.INF", "QVMIRx64.DLL", "QVMIRx64.SYS"):
-            show_file(prefix, folder + "\\" + name)
-    return len(devices) == 1
+    return present + sum(show_file(prefix, path) for path in files)
+
+
+def show_pending(registry):
+    """Prints the file operations left for the next start; returns them."""
+    pending = wineharness.pending_file_operations(registry) or []
+    print("[HKLM\\%s] PendingFileRenameOperations:" % wineharness.SESSION_MANAGER_KEY)
+    for source, target in pending:
+        print("  %s -> %s" % (source, target or "(deleted)"))
+    if not pending:
+        print("  (none)")
+    return pending
 
 
 def main():
@@ -121,6 +132,11 @@ def main():
     options = parser.parse_args()
 
     failed = []
+
+    def step(title, args, expected):
+        if not show_step(prefix, program, title, args, expected):
+            failed.append(title)
+
     with wineharness.WinePrefix(options.wine64, options.template, options.dbgcapture) as prefix:
         # Wine keeps the video keys volatile, which refuses the package's
         # video entries; Windows keeps them in its hive.
@@ -130,11 +146,45 @@ def main():
             prefix.install_file(os.path.join(options.package, name), PACKAGE_DIR)
         print("Wine prefix: %s (user %s); %s and the sample package in %s"
               % (prefix.path, prefix.user, PROGRAM, PACKAGE_DIR))
-        for title, args, expected in STEPS:
-            if not show_step(prefix, program, title, args, expected):
-                failed.append(title)
-        if not show_installation(prefix):
+
+        step("Faulty command line: no operation (the log is not opened)", [], 87)
+        step("Install the sample package", INSTALL, 0)
+
+        print("\n=== What the installation left (read once Wine has ended)")
+        registry = prefix.machine_registry()
+        devices, keys, files = installed_paths(registry)
+        print("devices listing %s: %d" % (HARDWARE_ID, devices))
+        show_paths(prefix, registry, keys, files)
+        if devices != 1:
             failed.append("exactly one device listing " + HARDWARE_ID)
+
+        # Wine's display setup drops the device's driver key when Wine starts
+        # again; the update writes it anew, and the removal, which finds the
+        # system's copy of the INF through it, follows in the same session.
+        step("Install again: the present device is found and updated", INSTALL, 0)
+        step("Remove the driver", ["/R"], 0)
+
+        print("\n=== What waits for the restart (read once Wine has ended)")
+        registry = prefix.machine_registry()
+        pending = show_pending(registry)
+        print("files still present:")
+        for path in files:
+            if prefix.exists(path):
+                show_file(prefix, path)
+        if (SYSTEM32 + "\\" + DLL).lower() not in [s.lower() for s, _ in pending]:
+            failed.append("the display driver waits for the restart")
+
+        print("\n=== Restart of the prefix (wineboot -r)")
+        prefix.restart()
+
+        print("\n=== What is left after the restart")
+        registry = prefix.machine_registry()
+        left_pending = show_pending(registry)
+        devices, _, _ = installed_paths(registry)
+        print("devices listing %s: %d" % (HARDWARE_ID, devices))
+        left = show_paths(prefix, registry, keys, files)
+        if left_pending or devices or left:
+            failed.append("nothing of the driver left after the restart")
     if failed:
         print("\nunexpected results in: %s" % "; ".join(failed), file=sys.stderr)
         return 1

@@ -96,17 +96,23 @@ class InstallTestCase(ProgramTestCase):
 
     def install(self, folder, expected):
         """Runs "/A /S:folder /L:LOG"; returns the capture and this run's trace
-        records, taken whole from the debugger channel (a message may lack a
-        line end or hold several, so the log's text alone does not tell
-        records apart). The log must have received exactly these."""
-        before = self.prefix.read_text(LOG) if self.prefix.exists(LOG) else ""
-        capture = self.run_program("/A", "/S:" + folder, "/L:" + LOG)
+        records (run_logged)."""
+        return self.run_logged(["/A", "/S:" + folder], LOG, expected)
+
+    def run_logged(self, args, log, expected):
+        """Runs the program with args and "/L:log"; returns the capture and
+        this run's trace records, taken whole from the debugger channel (a
+        message may lack a line end or hold several, so the log's text alone
+        does not tell records apart). The log must have received exactly
+        these."""
+        before = self.prefix.read_text(log) if self.prefix.exists(log) else ""
+        capture = self.run_program(*(list(args) + ["/L:" + log]))
         self.assert_exit_code(capture, expected)
-        marker = self.tagged("szLogFileName=[%s]\n" % LOG)
+        marker = self.tagged("szLogFileName=[%s]\n" % log)
         self.assertIn(marker, capture.events, "\n%s" % capture)
         texts = [e for e in capture.events[capture.events.index(marker) + 1:] if is_record_text(e)]
         self.assertTrue(texts, "nothing traced\n%s" % capture)
-        text = self.prefix.read_text(LOG)
+        text = self.prefix.read_text(log)
         self.assertEqual(text, before + "".join(texts), "the log does not hold this run's records")
         records = []
         for event in texts:

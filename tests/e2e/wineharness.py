@@ -5,11 +5,13 @@ fixture wine_prefix) in a temporary folder; close() stops its wineserver and
 removes it. run_captured() starts a program under dbgcapture.exe and returns
 its full exit code and its debugger events (the OutputDebugString texts, each
 exactly as sent). machine_registry() and user_registry() read the registry
-from the prefix's files once its wineserver has ended (Registry).
+from the prefix's files once its wineserver has ended (Registry); restart()
+restarts the prefix as Windows restarts, and file_tree() describes drive C:.
 """
 
 import argparse
 import datetime
+import hashlib
 import os
 import pwd
 import re
@@ -194,6 +196,35 @@ class WinePrefix:
         Windows, so that a driver package can add its video entries."""
         self.add_machine_keys(VIDEO_KEYS)
 
+    def restart(self):
+        """Restarts the prefix as Windows restarts: ends every process, runs
+        wineboot -r (which carries out PendingFileRenameOperations among other
+        start-up work) and waits until the wineserver has ended."""
+        self.stop()
+        proc = self.run("wineboot.exe", ["-r"])
+        if proc.returncode != 0:
+            raise HarnessError("wineboot -r failed (status %d): %s"
+                               % (proc.returncode, proc.stderr.decode("latin-1")))
+        subprocess.run([self.wineserver, "-w"], env=self.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=RUN_TIMEOUT)
+
+    def file_tree(self):
+        """Drive C:'s tree as {Windows path: "folder" | "link to TARGET" |
+        SHA-256 of the contents}; links are not followed."""
+        tree = {}
+        for folder, dirs, files in os.walk(self.drive_c):
+            for name in dirs + files:
+                host = os.path.join(folder, name)
+                windows = "C:\\" + os.path.relpath(host, self.drive_c).replace("/", "\\")
+                if os.path.islink(host):
+                    tree[windows] = "link to " + os.readlink(host)
+                elif os.path.isdir(host):
+                    tree[windows] = "folder"
+                else:
+                    with open(host, "rb") as f:
+                        tree[windows] = hashlib.sha256(f.read()).hexdigest()
+        return tree
+
     def set_windows_version(self, version):
         """Sets the Windows version the prefix reports ("win7", "win10", ...)
         as winecfg does: HKCU\\Software\\Wine, value Version."""
@@ -224,6 +255,20 @@ class WinePrefix:
             out.seek(0)
             err.seek(0)
             proc.stdout, proc.stderr = out.read(), err.read()
+        return proc
+
+    def start(self, program, args=()):
+        """Starts a program with wine64 in C:\\ without waiting for it; returns
+        the Popen, its output going to the files named by its attributes
+        stdout_file and stderr_file (host paths)."""
+        self._runs += 1
+        out_file = os.path.join(self.work, "out-%d.txt" % self._runs)
+        err_file = os.path.join(self.work, "err-%d.txt" % self._runs)
+        with open(out_file, "wb") as out, open(err_file, "wb") as err:
+            proc = subprocess.Popen([self.wine64, program] + list(args), env=self.env,
+                                    cwd=self.drive_c, stdin=subprocess.DEVNULL, stdout=out,
+                                    stderr=err)
+        proc.stdout_file, proc.stderr_file = out_file, err_file
         return proc
 
     def run_captured(self, program, args=(), timeout=RUN_TIMEOUT):
@@ -334,7 +379,12 @@ class RegistryKey:
         return entry[1] if entry else None
 
     def value_names(self):
-        return sorted(entry[0] for entry in self._values.values())
+        """The names of the values; None stands for the default value."""
+        return sorted((entry[0] for entry in self._values.values()), key=lambda n: n or "")
+
+    def values(self):
+        """{lower-case name: (name, type, data)}; the default value's name is None."""
+        return dict(self._values)
 
 
 class Registry:
@@ -424,6 +474,11 @@ class Registry:
         key = self.key(path)
         return key.value(name, default) if key else default
 
+    def keys(self):
+        """Every key as Wine writes it: one with values or without subkeys (a
+        key with subkeys and no values shows only through its subkeys)."""
+        return list(self._keys.values())
+
     def keys_below(self, path):
         """Every stored key below a path (at any depth), as RegistryKeys."""
         prefix = self._resolve(path).lower() + "\\"
@@ -437,6 +492,24 @@ class Registry:
             name = key.path[len(resolved) + 1:].split("\\")[0]
             names.setdefault(name.lower(), name)
         return sorted(names.values())
+
+
+SESSION_MANAGER_KEY = "System\\CurrentControlSet\\Control\\Session Manager"
+
+
+def pending_file_operations(registry):
+    """The file operations that wait for the next start (MoveFileEx with
+    MOVEFILE_DELAY_UNTIL_REBOOT) as (source, target) pairs of paths without
+    their "\\??\\" prefix; an empty target means deletion. None: no value."""
+    entries = registry.value(SESSION_MANAGER_KEY, "PendingFileRenameOperations")
+    if entries is None:
+        return None
+    if not isinstance(entries, list) or len(entries) % 2:
+        raise HarnessError("PendingFileRenameOperations is no list of pairs: %r" % (entries,))
+
+    def plain(path):
+        return path[4:] if path.startswith("\\??\\") else path
+    return [(plain(entries[i]), plain(entries[i + 1])) for i in range(0, len(entries), 2)]
 
 
 # -- trace log records ------------------------------------------------------
