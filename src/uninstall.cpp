@@ -419,7 +419,18 @@ bool FindFileToRemove(LPCSTR pszFunction, LPCSTR pszDirectory, LPCSTR pszFile, c
             return false;
         }
     }
-    return QV_FileExists(szPath) != FALSE;
+    if (QV_FileExists(szPath)) {
+        return true;
+    }
+    // Not there is nothing to do; a search that failed otherwise leaves the
+    // file, and the log says why.
+    DWORD dwError = GetLastError();
+    if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND) {
+        QV_TRACE(pszFunction, "Error: FindFirstFile(Err=%d)\n", dwError);
+        QV_FormatErrorCode(dwError);
+        *pdwResult = dwError;
+    }
+    return false;
 }
 
 }  // namespace
@@ -671,9 +682,17 @@ void DeleteOemInf(char (&szOemInfFile)[MAX_PATH]) {
     }
 }
 
-// A directory of the system, e.g. from GetSystemDirectoryA; FALSE when the
-// platform could not give one that fits.
-BOOL GotDirectory(UINT cchDirectory) { return cchDirectory != 0 && cchDirectory < MAX_PATH; }
+// A folder of the system from GetSystemDirectoryA or GetWindowsDirectoryA
+// (their result given); FALSE, traced, when the platform gave none that fits.
+BOOL GotDirectory(LPCSTR pszCall, UINT cchDirectory) {
+    if (cchDirectory != 0 && cchDirectory < MAX_PATH) {
+        return TRUE;
+    }
+    DWORD dwError = cchDirectory == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+    QV_TRACE("QV_UnRegisterMirrorDriver", "Error: %s(Err=%d)\n", pszCall, dwError);
+    QV_FormatErrorCode(dwError);
+    return FALSE;
+}
 
 }  // namespace
 
@@ -703,7 +722,7 @@ DWORD QV_UnRegisterMirrorDriver(void) {
 
     DeleteOemInf(szOemInfFile);
 
-    if (GotDirectory(GetSystemDirectoryA(szDirectory, MAX_PATH))) {
+    if (GotDirectory("GetSystemDirectory", GetSystemDirectoryA(szDirectory, MAX_PATH))) {
         QV_RemoveFile(szDirectory, QV_MIRROR_DLL);
         if (AppendToPath(szDirectory, "\\drivers")) {
             QV_DeleteFile(szDirectory, QV_MIRROR_SYS);
@@ -729,7 +748,8 @@ DWORD QV_UnRegisterMirrorDriver(void) {
     }
 
     memset(szDirectory, 0, sizeof(szDirectory));
-    if (GotDirectory(GetWindowsDirectoryA(szDirectory, MAX_PATH)) && AppendToPath(szDirectory, "\\LastGood\\System32")) {
+    if (GotDirectory("GetWindowsDirectory", GetWindowsDirectoryA(szDirectory, MAX_PATH)) &&
+        AppendToPath(szDirectory, "\\LastGood\\System32")) {
         QV_DeleteFile(szDirectory, QV_MIRROR_DLL);
         if (AppendToPath(szDirectory, "\\drivers")) {
             QV_DeleteFile(szDirectory, QV_MIRROR_SYS);

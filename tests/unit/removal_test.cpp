@@ -157,6 +157,19 @@ TEST_F(FileRemovalTest, MissingFileIsNothingToDo) {
                               "QV_RemoveFile:  --> QV_RemoveFile( C:\\Missing, a.sys )\n"}));
 }
 
+// A search that fails for another reason than a missing file is reported,
+// and the file is left rather than taken for absent in silence.
+TEST_F(FileRemovalTest, FailedSearchIsReportedAndTheFileLeft) {
+    ASSERT_TRUE(winsim::PutFile("C:\\Drv\\a.sys", "x"));
+    winsim::FailEveryCall("FindFirstFileA", ERROR_ACCESS_DENIED);
+    EXPECT_EQ(QV_DeleteFile("C:\\Drv", "a.sys"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(QV_RemoveFile(NULL, "C:\\Drv\\a.sys"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_TRUE(winsim::Exists("C:\\Drv\\a.sys"));
+    EXPECT_EQ(TraceOf("QV_DeleteFile"), (Lines{" --> QV_DeleteFile( C:\\Drv, a.sys )\n", "Error: FindFirstFile(Err=5)\n"}));
+    EXPECT_EQ(TraceOf("QV_RemoveFile"), (Lines{" --> QV_RemoveFile( C:\\Drv\\a.sys )\n", "Error: FindFirstFile(Err=5)\n"}));
+    EXPECT_EQ(winsim::CallCount("DeleteFileA") + winsim::CallCount("MoveFileExA"), 0u);
+}
+
 TEST_F(FileRemovalTest, JoinedPathThatWouldNotFitIsRefused) {
     const std::string folder = "C:\\" + std::string(250, 'd');
     EXPECT_EQ(QV_DeleteFile(folder.c_str(), "QVMIRx64.SYS"), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));

@@ -197,6 +197,9 @@ TEST_F(UninstallTest, MissingSystemFoldersSkipTheirSteps) {
     EXPECT_EQ(Remove(), 0);
     EXPECT_TRUE(TraceOf("QV_DeleteFile").empty());
     EXPECT_TRUE(TraceOf("QV_RemoveFile").empty());
+    EXPECT_EQ(TraceOf("QV_UnRegisterMirrorDriver"),
+              (Lines{"===> QV_UnRegisterMirrorDriver()\n", "Error: GetSystemDirectory(Err=5)\n",
+                     "Error: GetWindowsDirectory(Err=5)\n", "<=== QV_UnRegisterMirrorDriver()\n"}));
 }
 
 // Service control: the stop poll, as the uninstall sequence never asks for
