@@ -61,6 +61,14 @@ bool IsPlainFileName(LPCSTR pszName) {
            strcmp(pszName, "..") != 0;
 }
 
+// A path that does not depend on a current drive or folder.
+bool IsFullPath(LPCSTR pszPath) {
+    const bool bDrive = ((pszPath[0] >= 'A' && pszPath[0] <= 'Z') || (pszPath[0] >= 'a' && pszPath[0] <= 'z')) &&
+                        pszPath[1] == ':' && pszPath[2] == '\\';
+    const bool bShare = pszPath[0] == '\\' && pszPath[1] == '\\';
+    return bDrive || bShare;
+}
+
 }  // namespace
 
 void QV_AddTail(QV_GUID_ENTRY** ppHead, QV_GUID_ENTRY* pEntry) {
@@ -97,8 +105,9 @@ DWORD QV_GetAttachToDesktopPath(LPSTR pszRegPath, LPDWORD pdwSize) {
 
     char szVideoId[48];
     lResult = ReadStringValue(hKey, "VideoID", szVideoId, sizeof(szVideoId));
-    // An empty name would make the path the video key of every adapter.
-    if (lResult == ERROR_SUCCESS && szVideoId[0] == '\0') {
+    // The value names one key: an empty one, or one with a separator, would
+    // make the path the video key of every adapter, or another key.
+    if (lResult == ERROR_SUCCESS && (szVideoId[0] == '\0' || strchr(szVideoId, '\\') != NULL)) {
         lResult = ERROR_INVALID_DATA;
     }
     QV_TRACE(kFunction, "QVMIRROR VideoID = %s, Err=%d\n", szVideoId, lResult);
@@ -365,10 +374,11 @@ DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR psz
         return static_cast<DWORD>(lSearch);
     }
 
-    // The folder of the file the value names; without one there is nothing
-    // that could be cleaned up safely.
+    // The folder of the file the value names, as a full path ("X:\..." or
+    // "\\server\share\..."); a relative one would depend on the current
+    // folder, and without one nothing could be cleaned up safely.
     char* pszLastBackslash = strrchr(pszDirectory, '\\');
-    if (pszLastBackslash == NULL || pszLastBackslash == pszDirectory) {
+    if (!IsFullPath(pszDirectory) || pszLastBackslash == NULL || pszLastBackslash == pszDirectory) {
         QV_TRACE(kFunction, "Error: ReinstallString has no folder. [%s]\n", pszDirectory);
         QV_FormatErrorCode(ERROR_INVALID_DATA);
         pszDirectory[0] = '\0';
