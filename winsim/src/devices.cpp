@@ -96,9 +96,7 @@ std::vector<DeviceInfoSet*> OpenSets() {
 
 // Taken by a registered device, or reserved by a set's unregistered element.
 bool InstanceIdInUse(const std::string& id) {
-    for (const auto& device : M().devices) {
-        if (SameText(device->instance_id, id)) return true;
-    }
+    if (M().device_ids.count(id) != 0) return true;
     for (DeviceInfoSet* set : OpenSets()) {
         for (const DeviceElement& element : set->elements) {
             if (!element.device->removed && !IsRegistered(element.device.get()) &&
@@ -120,10 +118,10 @@ std::vector<std::shared_ptr<DeviceNode>> SortedDevices() {
 
 DeviceElement* FindElement(DeviceInfoSet& set, const SP_DEVINFO_DATA* data) {
     if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) return nullptr;
-    for (DeviceElement& element : set.elements) {
-        if (element.id == data->Reserved) return &element;
-    }
-    return nullptr;
+    // Elements are only appended, with ever larger ids.
+    auto element = std::lower_bound(set.elements.begin(), set.elements.end(), data->Reserved,
+                                    [](const DeviceElement& e, ULONG_PTR id) { return e.id < id; });
+    return element != set.elements.end() && element->id == data->Reserved ? &*element : nullptr;
 }
 
 void Describe(const DeviceElement& element, SP_DEVINFO_DATA* data) {
@@ -545,11 +543,12 @@ bool ParseGuid(const std::string& text, GUID* guid) {
 
 bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
-bool IsRegistered(const DeviceNode* device) {
-    for (const auto& d : M().devices) {
-        if (d.get() == device) return true;
-    }
-    return false;
+bool IsRegistered(const DeviceNode* device) { return device->registered; }
+
+void JoinMachine(std::shared_ptr<DeviceNode> device) {
+    device->registered = true;
+    M().device_ids.insert(device->instance_id);
+    M().devices.push_back(std::move(device));
 }
 
 }  // namespace winsim::detail
@@ -773,13 +772,15 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
         if (IsRegistered(device.get())) return TRUE;
         // A root-enumerated device is present as soon as it is registered.
         device->present = true;
-        m.devices.push_back(device);
+        JoinMachine(device);
         return TRUE;
     }
     // DIF_REMOVE: the device leaves the machine with its driver key; its
     // service stays.
     if (!IsRegistered(device.get())) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     m.devices.erase(std::remove(m.devices.begin(), m.devices.end(), device), m.devices.end());
+    m.device_ids.erase(device->instance_id);
+    device->registered = false;
     if (!device->driver.empty()) DeleteKeyTree(std::string(kClassRoot) + "\\" + device->driver);
     device->removed = true;
     device->present = false;
@@ -919,7 +920,7 @@ bool AddDevice(const Device& device) {
     if (device.instance_id.empty() || detail::InstanceIdInUse(device.instance_id)) return false;
     auto node = std::make_shared<DeviceNode>(detail::NodeFrom(device));
     node->devinst = M().next_devinst++;
-    M().devices.push_back(std::move(node));
+    detail::JoinMachine(std::move(node));
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -254,6 +255,7 @@ struct DeviceNode {
     std::map<DWORD, std::string> properties;  // SPDRP_ code -> raw bytes
     bool present = true;
     bool removed = false;  // taken out of the machine by DIF_REMOVE
+    bool registered = false;  // one of the machine's devices
     std::string service;
     std::string driver;  // driver key below SYSTEM\CurrentControlSet\Control\Class
     DWORD devinst = 0;
@@ -272,6 +274,7 @@ struct DeviceInfoSet : HandleObject {
 };
 
 bool IsRegistered(const DeviceNode* device);
+void JoinMachine(std::shared_ptr<DeviceNode> device);
 
 // ---------------------------------------------------------------------------
 // Clock: milliseconds since 1601-01-01 00:00:00.000, the FILETIME epoch.
@@ -317,8 +320,10 @@ struct Machine {
 
     std::shared_ptr<RegKey> registry;  // HKEY_LOCAL_MACHINE
 
-    // Registered devices, in the order they joined the machine.
+    // Registered devices, in the order they joined the machine, and their
+    // instance IDs for lookups without regard to case.
     std::vector<std::shared_ptr<DeviceNode>> devices;
+    std::set<std::string, NameLess> device_ids;
     DWORD next_devinst = 1;
     ULONG_PTR next_element_id = 1;
     bool restart_required = false;
