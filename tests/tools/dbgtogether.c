@@ -1,0 +1,200 @@
+/*
+ * dbgtogether: runs several programs side by side as their debugger and
+ * records the debug strings of each, as dbgcapture does for one.
+ *
+ * Usage: dbgtogether.exe OUTFILE EXITFILE COMMAND_LINE [OUTFILE EXITFILE COMMAND_LINE]...
+ *
+ * COMMAND_LINE is a whole command line, as CreateProcess takes it. Each
+ * program's OUTPUT_DEBUG_STRING_EVENT texts go to its OUTFILE unchanged, each
+ * followed by one NUL byte; its full exit code goes to its EXITFILE in
+ * decimal. Every program is held at its first debug string until each of
+ * them has reached its own (or ended), so that their start-up times do not
+ * set them apart; then all go on at once. Exits with 0 once all have ended;
+ * failures of dbgtogether itself print a line starting with "dbgtogether: "
+ * to stderr and exit with 255 (which ends the programs as well).
+ */
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#ifndef STATUS_WX86_BREAKPOINT
+#define STATUS_WX86_BREAKPOINT ((DWORD)0x4000001F)
+#endif
+
+#define TOOL_FAILURE 255
+#define MAX_PROGRAMS 16
+
+struct program {
+    const char *exit_code_file;
+    HANDLE out;
+    PROCESS_INFORMATION pi;
+    BOOL seen_breakpoint, seen_wx86_breakpoint;
+    BOOL arrived; /* reached its first debug string, or ended */
+    BOOL held;    /* its first debug string waits for ContinueDebugEvent */
+    DWORD held_thread;
+    DWORD exit_code;
+};
+
+static void fail(const char *what)
+{
+    fprintf(stderr, "dbgtogether: %s failed (error %lu)\n", what, (unsigned long)GetLastError());
+    fflush(stderr);
+    ExitProcess(TOOL_FAILURE);
+}
+
+static void *xmalloc(size_t n)
+{
+    void *p = malloc(n ? n : 1);
+    if (!p) {
+        fprintf(stderr, "dbgtogether: out of memory\n");
+        ExitProcess(TOOL_FAILURE);
+    }
+    return p;
+}
+
+static void write_all(HANDLE file, const void *data, DWORD size)
+{
+    DWORD written;
+    if (size && (!WriteFile(file, data, size, &written, NULL) || written != size)) fail("WriteFile");
+}
+
+/* Copies one debug string out of the debuggee, up to its terminating NUL. */
+static void record_string(HANDLE out, HANDLE process, const OUTPUT_DEBUG_STRING_INFO *info)
+{
+    static const char separator = '\0';
+    SIZE_T units = info->nDebugStringLength;
+    SIZE_T bytes = units * (info->fUnicode ? sizeof(WCHAR) : 1);
+    SIZE_T got = 0;
+    char *raw = xmalloc(bytes);
+    if (!ReadProcessMemory(process, info->lpDebugStringData, raw, bytes, &got) || got != bytes)
+        fprintf(stderr, "dbgtogether: ReadProcessMemory of %lu bytes got %lu (error %lu)\n",
+                (unsigned long)bytes, (unsigned long)got, (unsigned long)GetLastError());
+    if (info->fUnicode) {
+        const WCHAR *w = (const WCHAR *)raw;
+        int wlen = 0, alen;
+        char *text;
+        while ((SIZE_T)wlen < got / sizeof(WCHAR) && w[wlen]) wlen++;
+        alen = wlen ? WideCharToMultiByte(CP_ACP, 0, w, wlen, NULL, 0, NULL, NULL) : 0;
+        text = xmalloc((size_t)alen);
+        if (alen) WideCharToMultiByte(CP_ACP, 0, w, wlen, text, alen, NULL, NULL);
+        write_all(out, text, (DWORD)alen);
+        free(text);
+    } else {
+        const char *end = memchr(raw, '\0', got);
+        write_all(out, raw, (DWORD)(end ? (SIZE_T)(end - raw) : got));
+    }
+    write_all(out, &separator, 1);
+    free(raw);
+}
+
+static void write_exit_code(const struct program *p)
+{
+    char text[16];
+    int len = snprintf(text, sizeof text, "%lu\n", (unsigned long)p->exit_code);
+    HANDLE f = CreateFileA(p->exit_code_file, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (f == INVALID_HANDLE_VALUE) fail("CreateFile of an EXITFILE");
+    write_all(f, text, (DWORD)len);
+    CloseHandle(f);
+}
+
+int main(int argc, char **argv)
+{
+    static struct program programs[MAX_PROGRAMS];
+    int count, arrived = 0, ended = 0, i;
+
+    if (argc < 4 || (argc - 1) % 3 != 0 || (argc - 1) / 3 > MAX_PROGRAMS) {
+        fprintf(stderr, "dbgtogether: usage: dbgtogether.exe OUTFILE EXITFILE COMMAND_LINE "
+                        "[OUTFILE EXITFILE COMMAND_LINE]...\n");
+        ExitProcess(TOOL_FAILURE);
+    }
+    count = (argc - 1) / 3;
+
+    for (i = 0; i < count; i++) {
+        struct program *p = &programs[i];
+        STARTUPINFOA si;
+        p->exit_code_file = argv[3 * i + 2];
+        p->out = CreateFileA(argv[3 * i + 1], GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL, NULL);
+        if (p->out == INVALID_HANDLE_VALUE) fail("CreateFile of an OUTFILE");
+        memset(&si, 0, sizeof si);
+        si.cb = sizeof si;
+        if (!CreateProcessA(NULL, argv[3 * i + 3], NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL,
+                            NULL, &si, &p->pi))
+            fail("CreateProcess");
+    }
+
+    while (ended < count) {
+        DEBUG_EVENT ev;
+        DWORD status = DBG_CONTINUE;
+        BOOL hold = FALSE;
+        struct program *p = NULL;
+        if (!WaitForDebugEvent(&ev, INFINITE)) fail("WaitForDebugEvent");
+        for (i = 0; i < count; i++)
+            if (programs[i].pi.dwProcessId == ev.dwProcessId) p = &programs[i];
+        switch (ev.dwDebugEventCode) {
+        case CREATE_PROCESS_DEBUG_EVENT:
+            if (ev.u.CreateProcessInfo.hFile) CloseHandle(ev.u.CreateProcessInfo.hFile);
+            break;
+        case LOAD_DLL_DEBUG_EVENT:
+            if (ev.u.LoadDll.hFile) CloseHandle(ev.u.LoadDll.hFile);
+            break;
+        case EXCEPTION_DEBUG_EVENT: {
+            /* The loader's initial breakpoints are ours; every other
+             * exception is the debuggee's to handle. */
+            DWORD code = ev.u.Exception.ExceptionRecord.ExceptionCode;
+            if (p && code == EXCEPTION_BREAKPOINT && !p->seen_breakpoint)
+                p->seen_breakpoint = TRUE;
+            else if (p && code == STATUS_WX86_BREAKPOINT && !p->seen_wx86_breakpoint)
+                p->seen_wx86_breakpoint = TRUE;
+            else
+                status = DBG_EXCEPTION_NOT_HANDLED;
+            break;
+        }
+        case OUTPUT_DEBUG_STRING_EVENT:
+            if (!p) break;
+            record_string(p->out, p->pi.hProcess, &ev.u.DebugString);
+            if (!p->arrived) {
+                p->arrived = TRUE;
+                p->held = hold = TRUE;
+                p->held_thread = ev.dwThreadId;
+                arrived++;
+            }
+            break;
+        case EXIT_PROCESS_DEBUG_EVENT:
+            if (!p) break;
+            p->exit_code = ev.u.ExitProcess.dwExitCode;
+            ended++;
+            if (!p->arrived) {
+                p->arrived = TRUE;
+                arrived++;
+            }
+            break;
+        default:
+            break;
+        }
+        if (!hold && !ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status))
+            fail("ContinueDebugEvent");
+        if (arrived == count) {
+            /* Everyone is at the start line: let them all go. */
+            for (i = 0; i < count; i++) {
+                if (programs[i].held) {
+                    programs[i].held = FALSE;
+                    if (!ContinueDebugEvent(programs[i].pi.dwProcessId, programs[i].held_thread,
+                                            DBG_CONTINUE))
+                        fail("ContinueDebugEvent");
+                }
+            }
+        }
+    }
+
+    for (i = 0; i < count; i++) {
+        struct program *p = &programs[i];
+        CloseHandle(p->pi.hThread);
+        CloseHandle(p->pi.hProcess);
+        if (!CloseHandle(p->out)) fail("CloseHandle of an OUTFILE");
+        write_exit_code(p);
+    }
+    return 0;
+}
