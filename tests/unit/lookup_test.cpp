@@ -1,6 +1,9 @@
 // Registry lookups of the removal: the system's INF copy, the mirror's video
-// sub-keys, the hardware-profile video path and the reinstall entry, against
-// registry contents as Windows leaves them and as a damaged registry may.
+// sub-keys, the hardware-profile video path and the reinstall entry. These
+// tests hold what only a call of one lookup shows: its trace, result code,
+// result buffers and sizes, and the list it builds. What a whole removal
+// takes when values are at and past the buffer sizes, unterminated or
+// oddly shaped is checked by the hostile tests (tests/robustness/hostile).
 #include "common.h"
 #include "trace_harness.h"
 #include "uninstall.h"
@@ -70,11 +73,6 @@ std::string Hex(const void* address) {
     return text;
 }
 
-// A string value's bytes without a terminator.
-void SetUnterminated(const std::string& key, const std::string& name, const std::string& text) {
-    ASSERT_TRUE(winsim::SetRegistryValue(key, name, REG_SZ, text));
-}
-
 void SetString(const std::string& key, const std::string& name, const std::string& text) {
     ASSERT_TRUE(winsim::SetRegistryString(key, name, text));
 }
@@ -136,14 +134,6 @@ QV_GUID_ENTRY* NewEntry(const std::string& guid) {
     return pEntry;
 }
 
-const char kOemEntry[] = "QV_GetOEMInfFileName:  --> QV_GetOEMInfFileName()\n";
-const char kReinstallEntry[] = "QV_GetReinstallRegPath:  --> QV_GetReinstallRegPath()\n";
-
-std::string AttachEntry(const ResultBuffer& buffer) {
-    return "QV_GetAttachToDesktopPath:  --> QV_GetAttachToDesktopPath( " + Hex(buffer.text) + ", " +
-           Hex(&buffer.size) + " )\n";
-}
-
 std::string MirrorGuidEntry(QV_GUID_ENTRY** ppHead) {
     return "QV_GetMirrorGuid:  --> QV_GetMirrorGuid( " + Hex(ppHead) + " )\n";
 }
@@ -176,259 +166,319 @@ std::string ReinstallDescLine(int index, const std::string& subKey, const std::s
     return ReinstallLine("[" + std::to_string(index) + "] Key=" + subKey + ", DeviceDesc=[" + desc + "]");
 }
 
-// ---------------------------------------------------------------------------
-// Nothing of the mirror in the registry
+// The lookups that hand back a path.
+enum class PathLookup { kOemInf, kAttachToDesktop, kReinstall };
 
-class NothingInstalledLookupTest : public WinsimTest {};
-
-TEST_F(NothingInstalledLookupTest, AttachToDesktopPathIsFileNotFound) {
-    ResultBuffer path;
-    EXPECT_EQ(QV_GetAttachToDesktopPath(path.text, &path.size), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(path.Value(), "");
-    EXPECT_EQ(path.size, static_cast<DWORD>(MAX_PATH));
-    EXPECT_EQ(Trace(), (Lines{AttachEntry(path), AttachLine("Error: RegOpenKeyEx(Err=2) [" + kServiceVideoKey + "]"),
-                              Report(ERROR_FILE_NOT_FOUND),
-                              AttachLine(" <-- QV_GetAttachToDesktopPath( NOT FOUND )")}));
+DWORD Call(PathLookup lookup, ResultBuffer* result, ResultBuffer* directory) {
+    switch (lookup) {
+        case PathLookup::kOemInf:
+            return QV_GetOEMInfFileName(result->text, &result->size);
+        case PathLookup::kAttachToDesktop:
+            return QV_GetAttachToDesktopPath(result->text, &result->size);
+        case PathLookup::kReinstall:
+            return QV_GetReinstallRegPath(result->text, &result->size, directory->text, &directory->size);
+    }
+    return ERROR_INVALID_PARAMETER;
 }
 
-TEST_F(NothingInstalledLookupTest, OemInfFileNameIsNoMoreItems) {
-    ResultBuffer inf;
-    EXPECT_EQ(QV_GetOEMInfFileName(inf.text, &inf.size), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-    EXPECT_EQ(inf.Value(), "");
-    EXPECT_EQ(inf.size, static_cast<DWORD>(MAX_PATH));
-    EXPECT_EQ(Trace(), Cat({{kOemEntry}, OemNotFound(ERROR_NO_MORE_ITEMS)}));
+const char* const kPathFunction[] = {"QV_GetOEMInfFileName", "QV_GetAttachToDesktopPath", "QV_GetReinstallRegPath"};
+
+std::string Line(PathLookup lookup, const std::string& message) {
+    return std::string(kPathFunction[static_cast<int>(lookup)]) + ": " + message + "\n";
 }
 
-TEST_F(NothingInstalledLookupTest, MirrorGuidSucceedsWithAnEmptyList) {
-    ASSERT_TRUE(winsim::CreateRegistryKey(kVideoKey));
-    QV_GUID_ENTRY* head = nullptr;
-    EXPECT_EQ(QV_GetMirrorGuid(&head), 0u);
-    EXPECT_EQ(head, nullptr);
-    EXPECT_EQ(Trace(), (Lines{MirrorGuidEntry(&head), GuidLine(" <-- QV_GetMirrorGuid( NOT FOUND )")}));
+// Only QV_GetAttachToDesktopPath names its arguments, and writes no spaces around its result.
+std::string EntryLine(PathLookup lookup, const ResultBuffer& result) {
+    const std::string function = kPathFunction[static_cast<int>(lookup)];
+    return Line(lookup, " --> " + function +
+                            (lookup == PathLookup::kAttachToDesktop
+                                 ? "( " + Hex(result.text) + ", " + Hex(&result.size) + " )"
+                                 : "()"));
 }
 
-TEST_F(NothingInstalledLookupTest, MirrorGuidWithoutVideoKeyReportsTheOpenFailure) {
-    QV_GUID_ENTRY* head = nullptr;
-    EXPECT_EQ(QV_GetMirrorGuid(&head), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(head, nullptr);
-    EXPECT_EQ(Trace(), (Lines{MirrorGuidEntry(&head), GuidLine("Error: RegOpenKeyEx(Err=2) [" + kVideoKey + "]"),
-                              Report(ERROR_FILE_NOT_FOUND)}));
-}
-
-TEST_F(NothingInstalledLookupTest, ReinstallWithoutReinstallKeyIsFileNotFound) {
-    ResultBuffer regPath;
-    ResultBuffer directory;
-    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, directory.text, &directory.size),
-              static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_EQ(regPath.Value(), "");
-    EXPECT_EQ(directory.Value(), "");
-    EXPECT_EQ(Trace(), (Lines{kReinstallEntry, ReinstallLine("Error: RegOpenKeyEx(Err=2) [" + kReinstallKey + "]"),
-                              Report(ERROR_FILE_NOT_FOUND)}));
-}
-
-TEST_F(NothingInstalledLookupTest, ReinstallWithoutMatchIsNoMoreItemsAndNotReported) {
-    ReinstallEntry("0000", "Microsoft Basic Display Driver", "C:\\Windows\\System32\\x\\basic.inf");
-    ResultBuffer regPath;
-    ResultBuffer directory;
-    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, directory.text, &directory.size),
-              static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
-    EXPECT_EQ(regPath.Value(), "");
-    EXPECT_EQ(directory.Value(), "");
-    EXPECT_EQ(Trace(), (Lines{kReinstallEntry, ReinstallDescLine(0, "0000", "Microsoft Basic Display Driver"),
-                              ReinstallLine(" <-- QV_GetReinstallRegPath( NOT FOUND )")}));
+std::string ExitLine(PathLookup lookup, const std::string& path) {
+    const std::string function = kPathFunction[static_cast<int>(lookup)];
+    return Line(lookup,
+                " <-- " + function + (lookup == PathLookup::kAttachToDesktop ? "(" + path + ")" : "( " + path + " )"));
 }
 
 // ---------------------------------------------------------------------------
-// QV_GetOEMInfFileName: the display class sub-keys
+// The path lookups: result code, result buffers and the whole trace
 
-struct OemInfCase {
-    const char* name;
+struct PathCase {
+    std::string name;
+    PathLookup lookup;
     std::function<void()> setup;
     DWORD result;
-    std::string path;
-    Lines trace;  // after the entry line
+    std::string path;            // the result buffer afterwards
+    Lines trace;                 // after the entry line
+    std::string directory = "";  // QV_GetReinstallRegPath's folder afterwards
+    DWORD size = MAX_PATH;       // the result buffer's size given
+    DWORD sizeAfter = MAX_PATH;  // and the size variable afterwards
 };
 
-void PrintTo(const OemInfCase& param, std::ostream* os) { *os << param.name; }
+void PrintTo(const PathCase& param, std::ostream* os) { *os << param.name; }
 
-class OemInfLookupTest : public WinsimTest, public ::testing::WithParamInterface<OemInfCase> {};
+class PathLookupTest : public WinsimTest, public ::testing::WithParamInterface<PathCase> {};
 
-TEST_P(OemInfLookupTest, FindsTheFirstMatchOnly) {
-    const OemInfCase& test = GetParam();
+TEST_P(PathLookupTest, GivesThePathOrTheReason) {
+    const PathCase& test = GetParam();
     test.setup();
-    ResultBuffer inf;
-    EXPECT_EQ(QV_GetOEMInfFileName(inf.text, &inf.size), test.result);
-    EXPECT_EQ(inf.Value(), test.path);
-    EXPECT_EQ(inf.size, static_cast<DWORD>(MAX_PATH));
-    EXPECT_EQ(Trace(), Cat({{kOemEntry}, test.trace}));
+    ResultBuffer result;
+    ResultBuffer directory;
+    result.size = test.size;
+    EXPECT_EQ(Call(test.lookup, &result, &directory), test.result);
+    EXPECT_EQ(result.Value(), test.path);
+    EXPECT_EQ(result.size, test.sizeAfter);
+    EXPECT_TRUE(result.UntouchedFrom(test.size));
+    if (test.lookup == PathLookup::kReinstall) {
+        EXPECT_EQ(directory.Value(), test.directory);
+        EXPECT_TRUE(directory.UntouchedFrom(MAX_PATH));
+    }
+    EXPECT_EQ(Trace(), Cat({{EntryLine(test.lookup, result)}, test.trace}));
 }
 
-const std::string kName31(31, '0');
+// An InfPath that is no plain file name, behind which another match waits.
+// Names with a backslash or a drive are refused in a whole removal too (see
+// the hostile tests); these would leave nothing there to show it.
+PathCase NotAFileName(const char* name, const std::string& infPath) {
+    return {name, PathLookup::kOemInf,
+            [infPath] {
+                DisplayDriver("0000", kHardwareId, infPath);
+                DisplayDriver("0001", kHardwareId, "oem7.inf");
+            },
+            ERROR_INVALID_DATA, "",
+            Cat({{OemMatchLine(0, "0000", kHardwareId),
+                  OemLine(" Error: InfPath is not a file name. [" + infPath + "]")},
+                 OemNotFound(ERROR_INVALID_DATA)})};
+}
+
+// The service's VideoID as stored (none: no value), the code and the name read.
+PathCase VideoId(const char* name, const std::optional<std::string>& bytes, DWORD result, const std::string& read) {
+    const std::string code = std::to_string(result);
+    const std::string path = kProfileVideoKey + "\\" + read;
+    Lines trace{AttachLine("QVMIRROR VideoID = " + read + ", Err=" + code)};
+    if (result == 0) {
+        trace.push_back(AttachLine("Attach.ToDesktop RegPath=" + path));
+        trace.push_back(ExitLine(PathLookup::kAttachToDesktop, path));
+    } else {
+        trace.push_back(AttachLine("Error: RegQueryValueEx(Err=" + code + ") Value=VideoID"));
+        trace.push_back(Report(result));
+    }
+    return {name, PathLookup::kAttachToDesktop,
+            [bytes] {
+                ASSERT_TRUE(winsim::CreateRegistryKey(kServiceVideoKey));
+                if (bytes) {
+                    ASSERT_TRUE(winsim::SetRegistryValue(kServiceVideoKey, "VideoID", REG_SZ, *bytes));
+                }
+            },
+            result, result == 0 ? path : "", trace};
+}
+
+// The cases, a found path's case and that case with a result size one short
+// of, equal to and one over the path's length: only a size above it takes the
+// path; one too small is told the length, which the last line reports, and a
+// reinstall folder already read stays (the caller skips the clean-up then).
+std::vector<PathCase> WithSizes(std::vector<PathCase> cases, const PathCase& found) {
+    cases.push_back(found);
+    const DWORD length = static_cast<DWORD>(found.path.size());
+    for (int delta : {-1, 0, 1}) {
+        PathCase test = found;
+        test.name += delta < 0 ? "SizeOneShort" : delta == 0 ? "SizeEqual" : "SizeOneOver";
+        test.size = test.sizeAfter = length + delta;
+        if (delta <= 0) {
+            test.result = ERROR_INSUFFICIENT_BUFFER;
+            test.path = "";
+            test.sizeAfter = length;
+            test.trace.back() = Line(test.lookup, "Buffer size [" + std::to_string(test.size) +
+                                                      "] is too small. Need [" + std::to_string(length) + "]");
+        }
+        cases.push_back(test);
+    }
+    return cases;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<PathCase>& info) { return info.param.name; }
+
+const std::string kNul(1, '\0');
 const std::string kName32(32, '0');
 const std::string kInfName244 = std::string(240, 'q') + ".inf";  // makes a path of 259
 const std::string kInfName245 = std::string(241, 'q') + ".inf";
+const std::string kSubKey208(208, 'r');  // makes a key path of 260
+const std::string kDescUpper = "ORVENIK TALLOMER GRAPHICS DRIVER";
+
+const PathCase kOemFound{"IdInOtherCaseMatches", PathLookup::kOemInf,
+                         [] { DisplayDriver("0000", "orvenik_TALLOMER_mirror", "oem7.inf"); }, 0, kOemInf,
+                         Cat({{OemMatchLine(0, "0000", "orvenik_TALLOMER_mirror")}, OemFound("oem7.inf")})};
 
 INSTANTIATE_TEST_SUITE_P(
-    Lookup, OemInfLookupTest,
-    ::testing::Values(
-        OemInfCase{"IdInOtherCaseMatches",
-                   [] { DisplayDriver("0000", "orvenik_TALLOMER_mirror", "oem7.inf"); },
-                   0, kOemInf,
-                   Cat({{OemMatchLine(0, "0000", "orvenik_TALLOMER_mirror")}, OemFound("oem7.inf")})},
-        OemInfCase{"IdThatOnlyBeginsWithTheIdDoesNotMatch",
-                   [] {
-                       DisplayDriver("0000", kHardwareId + "_Old", "oem3.inf");
-                       DisplayDriver("0001", "PCI\\VEN_8086&DEV_1234", "oem4.inf");
-                   },
-                   ERROR_NO_MORE_ITEMS, "",
-                   Cat({{OemMatchLine(0, "0000", kHardwareId + "_Old"),
-                         OemMatchLine(1, "0001", "PCI\\VEN_8086&DEV_1234")},
-                        OemNotFound(ERROR_NO_MORE_ITEMS)})},
-        OemInfCase{"MatchBehindOtherDrivers",
-                   [] {
-                       DisplayDriver("0000", "PCI\\VEN_8086&DEV_1234", "oem4.inf");
-                       DisplayDriver("0001", kHardwareId, "oem7.inf");
-                   },
-                   0, kOemInf,
-                   Cat({{OemMatchLine(0, "0000", "PCI\\VEN_8086&DEV_1234"), OemMatchLine(1, "0001", kHardwareId)},
-                        OemFound("oem7.inf")})},
-        OemInfCase{"OnlyTheFirstMatchCounts",
-                   [] {
-                       DisplayDriver("0000", kHardwareId, "oem7.inf");
-                       DisplayDriver("0001", kHardwareId, "oem9.inf");
-                   },
-                   0, kOemInf, Cat({{OemMatchLine(0, "0000", kHardwareId)}, OemFound("oem7.inf")})},
-        OemInfCase{"FirstMatchWithoutInfPathEndsTheSearch",
-                   [] {
-                       SetString(ClassSubKey("0000"), "MatchingDeviceId", kHardwareId);
-                       DisplayDriver("0001", kHardwareId, "oem9.inf");
-                   },
-                   ERROR_FILE_NOT_FOUND, "",
-                   Cat({{OemMatchLine(0, "0000", kHardwareId),
-                         OemLine(" Error: RegQueryValueEx(Err=2) Value=InfPath"), Report(ERROR_FILE_NOT_FOUND)},
-                        OemNotFound(ERROR_FILE_NOT_FOUND)})},
-        OemInfCase{"SubKeyNameOf32EndsTheEnumeration",
-                   [] {
-                       DisplayDriver(kName32, "PCI\\VEN_8086&DEV_1234", "oem4.inf");
-                       DisplayDriver("0001", kHardwareId, "oem7.inf");
-                   },
-                   ERROR_MORE_DATA, "",
-                   {OemLine("Error: RegEnumKeyEx(Err=234)"), Report(ERROR_MORE_DATA)}},
-        OemInfCase{"SubKeyNameOf31IsRead",
-                   [] { DisplayDriver(kName31, kHardwareId, "oem7.inf"); },
-                   0, kOemInf, Cat({{OemMatchLine(0, kName31, kHardwareId)}, OemFound("oem7.inf")})},
-        OemInfCase{"DeniedSubKeyIsPassedOver",
-                   [] {
-                       DisplayDriver("0000", kHardwareId, "oem1.inf");
-                       ASSERT_TRUE(winsim::DenyRegistryAccess(ClassSubKey("0000"), KEY_READ));
-                       DisplayDriver("0001", kHardwareId, "oem7.inf");
-                   },
-                   0, kOemInf,
-                   Cat({{OemLine("[0] Key=[0000] Error: RegOpenKeyEx(Err=5)"), Report(ERROR_ACCESS_DENIED),
-                         OemMatchLine(1, "0001", kHardwareId)},
-                        OemFound("oem7.inf")})},
-        OemInfCase{"SubKeyWithoutMatchingDeviceIdIsPassedOver",
-                   [] {
-                       ASSERT_TRUE(winsim::CreateRegistryKey(ClassSubKey("0000")));
-                       DisplayDriver("0001", kHardwareId, "oem7.inf");
-                   },
-                   0, kOemInf,
-                   Cat({{OemLine("[0] Key=[0000] Error: RegQueryValueEx(Err=2) Value=MatchingDeviceId"),
-                         Report(ERROR_FILE_NOT_FOUND), OemMatchLine(1, "0001", kHardwareId)},
-                        OemFound("oem7.inf")})},
-        OemInfCase{"MatchingDeviceIdFillingTheBufferIsPassedOver",
-                   [] {
-                       // 260 bytes without terminator: reading it as a string would run past the buffer.
-                       SetUnterminated(ClassSubKey("0000"), "MatchingDeviceId", kHardwareId + std::string(237, 'z'));
-                       SetString(ClassSubKey("0000"), "InfPath", "oem1.inf");
-                       DisplayDriver("0001", kHardwareId, "oem7.inf");
-                   },
-                   0, kOemInf,
-                   Cat({{OemLine("[0] Key=[0000] Error: RegQueryValueEx(Err=234) Value=MatchingDeviceId"),
-                         Report(ERROR_MORE_DATA), OemMatchLine(1, "0001", kHardwareId)},
-                        OemFound("oem7.inf")})},
-        OemInfCase{"UnterminatedValuesShorterThanTheBufferAreRead",
-                   [] {
-                       SetUnterminated(ClassSubKey("0000"), "MatchingDeviceId", kHardwareId);
-                       SetUnterminated(ClassSubKey("0000"), "InfPath", "oem7.inf");
-                   },
-                   0, kOemInf, Cat({{OemMatchLine(0, "0000", kHardwareId)}, OemFound("oem7.inf")})},
-        OemInfCase{"InfPathFillingTheBufferIsNotFound",
-                   [] {
-                       SetString(ClassSubKey("0000"), "MatchingDeviceId", kHardwareId);
-                       SetUnterminated(ClassSubKey("0000"), "InfPath", std::string(256, 'q') + ".inf");
-                   },
-                   ERROR_MORE_DATA, "",
-                   Cat({{OemMatchLine(0, "0000", kHardwareId),
-                         OemLine(" Error: RegQueryValueEx(Err=234) Value=InfPath"), Report(ERROR_MORE_DATA)},
-                        OemNotFound(ERROR_MORE_DATA)})},
-        OemInfCase{"InfNameMakingAPathOf259Fits",
-                   [] { DisplayDriver("0000", kHardwareId, kInfName244); },
-                   0, "C:\\Windows\\INF\\" + kInfName244,
-                   Cat({{OemMatchLine(0, "0000", kHardwareId)}, OemFound(kInfName244)})},
-        OemInfCase{"InfNameMakingAPathOf260IsRefused",
-                   [] { DisplayDriver("0000", kHardwareId, kInfName245); },
-                   ERROR_FILENAME_EXCED_RANGE, "",
-                   {OemMatchLine(0, "0000", kHardwareId), OemLine("InfFileName=[" + kInfName245 + "]"),
-                    OemLine("Error: Path too long. [C:\\Windows\\INF\\" + kInfName245 + "]"),
-                    Report(ERROR_FILENAME_EXCED_RANGE)}},
-        OemInfCase{"DeniedClassKeyIsReported",
-                   [] {
-                       DisplayDriver("0000", kHardwareId, "oem7.inf");
-                       ASSERT_TRUE(winsim::DenyRegistryAccess(kClassKey, KEY_READ));
-                   },
-                   ERROR_ACCESS_DENIED, "",
-                   {OemLine("Error: RegOpenKeyEx(Err=5) [" + kClassKey + "]"), Report(ERROR_ACCESS_DENIED)}},
-        OemInfCase{"WithoutWindowsFolderNothingIsFound",
-                   [] {
-                       DisplayDriver("0000", kHardwareId, "oem7.inf");
-                       winsim::FailEveryCall("GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
-                   },
-                   ERROR_NOT_ENOUGH_MEMORY, "",
-                   {OemMatchLine(0, "0000", kHardwareId), OemLine("InfFileName=[oem7.inf]"),
-                    OemLine("Error: GetWindowsDirectory(Err=8)"), Report(ERROR_NOT_ENOUGH_MEMORY)}}),
-    [](const ::testing::TestParamInfo<OemInfCase>& info) { return std::string(info.param.name); });
+    OemInf, PathLookupTest,
+    ::testing::ValuesIn(WithSizes({
+        PathCase{"NothingInstalled", PathLookup::kOemInf, [] {}, ERROR_NO_MORE_ITEMS, "",
+                 OemNotFound(ERROR_NO_MORE_ITEMS)},
+        // An ID that only begins with the mirror's, and another driver's, come first.
+        PathCase{"MatchBehindOtherIds", PathLookup::kOemInf,
+                 [] {
+                     DisplayDriver("0000", kHardwareId + "_Old", "oem3.inf");
+                     DisplayDriver("0001", "PCI\\VEN_8086&DEV_1234", "oem4.inf");
+                     DisplayDriver("0002", kHardwareId, "oem7.inf");
+                 },
+                 0, kOemInf,
+                 Cat({{OemMatchLine(0, "0000", kHardwareId + "_Old"), OemMatchLine(1, "0001", "PCI\\VEN_8086&DEV_1234"),
+                       OemMatchLine(2, "0002", kHardwareId)},
+                      OemFound("oem7.inf")})},
+        PathCase{"FirstMatchWithoutInfPathEndsTheSearch", PathLookup::kOemInf,
+                 [] {
+                     SetString(ClassSubKey("0000"), "MatchingDeviceId", kHardwareId);
+                     DisplayDriver("0001", kHardwareId, "oem9.inf");
+                 },
+                 ERROR_FILE_NOT_FOUND, "",
+                 Cat({{OemMatchLine(0, "0000", kHardwareId), OemLine(" Error: RegQueryValueEx(Err=2) Value=InfPath"),
+                       Report(ERROR_FILE_NOT_FOUND)},
+                      OemNotFound(ERROR_FILE_NOT_FOUND)})},
+        PathCase{"UnreadableSubKeysArePassedOver", PathLookup::kOemInf,
+                 [] {
+                     DisplayDriver("0000", kHardwareId, "oem1.inf");
+                     ASSERT_TRUE(winsim::DenyRegistryAccess(ClassSubKey("0000"), KEY_READ));
+                     ASSERT_TRUE(winsim::CreateRegistryKey(ClassSubKey("0001")));
+                     DisplayDriver("0002", kHardwareId, "oem7.inf");
+                 },
+                 0, kOemInf,
+                 Cat({{OemLine("[0] Key=[0000] Error: RegOpenKeyEx(Err=5)"), Report(ERROR_ACCESS_DENIED),
+                       OemLine("[1] Key=[0001] Error: RegQueryValueEx(Err=2) Value=MatchingDeviceId"),
+                       Report(ERROR_FILE_NOT_FOUND), OemMatchLine(2, "0002", kHardwareId)},
+                      OemFound("oem7.inf")})},
+        PathCase{"DeniedClassKeyIsReported", PathLookup::kOemInf,
+                 [] {
+                     DisplayDriver("0000", kHardwareId, "oem7.inf");
+                     ASSERT_TRUE(winsim::DenyRegistryAccess(kClassKey, KEY_READ));
+                 },
+                 ERROR_ACCESS_DENIED, "",
+                 {OemLine("Error: RegOpenKeyEx(Err=5) [" + kClassKey + "]"), Report(ERROR_ACCESS_DENIED)}},
+        PathCase{"WithoutWindowsFolderNothingIsFound", PathLookup::kOemInf,
+                 [] {
+                     DisplayDriver("0000", kHardwareId, "oem7.inf");
+                     winsim::FailEveryCall("GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
+                 },
+                 ERROR_NOT_ENOUGH_MEMORY, "",
+                 {OemMatchLine(0, "0000", kHardwareId), OemLine("InfFileName=[oem7.inf]"),
+                  OemLine("Error: GetWindowsDirectory(Err=8)"), Report(ERROR_NOT_ENOUGH_MEMORY)}},
+        NotAFileName("EmptyInfPath", ""), NotAFileName("InfPathWithForwardSlash", "a/b.inf"),
+        NotAFileName("InfPathDotDot", ".."), NotAFileName("InfPathDot", "."),
+        PathCase{"SubKeyNameOf32EndsTheEnumeration", PathLookup::kOemInf,
+                 [] { DisplayDriver(kName32, kHardwareId, "oem7.inf"); }, ERROR_MORE_DATA, "",
+                 {OemLine("Error: RegEnumKeyEx(Err=234)"), Report(ERROR_MORE_DATA)}},
+        PathCase{"PathOf259Fits", PathLookup::kOemInf, [] { DisplayDriver("0000", kHardwareId, kInfName244); }, 0,
+                 "C:\\Windows\\INF\\" + kInfName244,
+                 Cat({{OemMatchLine(0, "0000", kHardwareId)}, OemFound(kInfName244)})},
+        PathCase{"PathOf260IsRefused", PathLookup::kOemInf, [] { DisplayDriver("0000", kHardwareId, kInfName245); },
+                 ERROR_FILENAME_EXCED_RANGE, "",
+                 {OemMatchLine(0, "0000", kHardwareId), OemLine("InfFileName=[" + kInfName245 + "]"),
+                  OemLine("Error: Path too long. [C:\\Windows\\INF\\" + kInfName245 + "]"),
+                  Report(ERROR_FILENAME_EXCED_RANGE)}},
+    }, kOemFound)),
+    CaseName);
 
-// An InfPath must name a file in the INF folder, nothing else.
-struct InfNameCase {
-    const char* name;
-    std::string infPath;
-};
+INSTANTIATE_TEST_SUITE_P(
+    AttachToDesktop, PathLookupTest,
+    ::testing::ValuesIn(WithSizes({
+        PathCase{"NothingInstalled", PathLookup::kAttachToDesktop, [] {}, ERROR_FILE_NOT_FOUND, "",
+                 {AttachLine("Error: RegOpenKeyEx(Err=2) [" + kServiceVideoKey + "]"), Report(ERROR_FILE_NOT_FOUND),
+                  AttachLine(" <-- QV_GetAttachToDesktopPath( NOT FOUND )")}},
+        // Never the bare profile video key, which holds every adapter.
+        VideoId("Empty", kNul, ERROR_INVALID_DATA, ""), VideoId("Missing", std::nullopt, ERROR_FILE_NOT_FOUND, ""),
+        VideoId("Of48", std::string(48, 'v') + kNul, ERROR_MORE_DATA, ""),
+    }, VideoId("Guid", kGuidA + kNul, 0, kGuidA))),
+    CaseName);
 
-void PrintTo(const InfNameCase& param, std::ostream* os) { *os << param.name; }
+const PathCase kReinstallFound{"DescriptionInOtherCaseMatches", PathLookup::kReinstall,
+                               [] {
+                                   ReinstallEntry("0000", "Microsoft Basic Display Driver", "C:\\x\\basic.inf");
+                                   ReinstallEntry("0001", kDeviceDesc + " v2", "C:\\y\\QVMIRx64.INF");
+                                   ReinstallEntry("0003", kDescUpper, kBackupInf);
+                               },
+                               0, ReinstallSubKey("0003"),
+                               {ReinstallDescLine(0, "0000", "Microsoft Basic Display Driver"),
+                                ReinstallDescLine(1, "0001", kDeviceDesc + " v2"),
+                                ReinstallDescLine(2, "0003", kDescUpper),
+                                ExitLine(PathLookup::kReinstall, ReinstallSubKey("0003"))},
+                               kBackupDir};
 
-class OemInfNameLookupTest : public WinsimTest, public ::testing::WithParamInterface<InfNameCase> {};
+INSTANTIATE_TEST_SUITE_P(
+    Reinstall, PathLookupTest,
+    ::testing::ValuesIn(WithSizes({
+        PathCase{"NothingInstalled", PathLookup::kReinstall, [] {}, ERROR_FILE_NOT_FOUND, "",
+                 {ReinstallLine("Error: RegOpenKeyEx(Err=2) [" + kReinstallKey + "]"), Report(ERROR_FILE_NOT_FOUND)}},
+        PathCase{"NoMatchIsNotReported", PathLookup::kReinstall,
+                 [] { ReinstallEntry("0000", "Microsoft Basic Display Driver", "C:\\x\\basic.inf"); },
+                 ERROR_NO_MORE_ITEMS, "",
+                 {ReinstallDescLine(0, "0000", "Microsoft Basic Display Driver"),
+                  ReinstallLine(" <-- QV_GetReinstallRegPath( NOT FOUND )")}},
+        PathCase{"UnreadableEntriesArePassedOver", PathLookup::kReinstall,
+                 [] {
+                     ReinstallEntry("0000", kDeviceDesc, "C:\\x\\QVMIRx64.INF");
+                     ASSERT_TRUE(winsim::DenyRegistryAccess(ReinstallSubKey("0000"), KEY_READ));
+                     SetString(ReinstallSubKey("0001"), "ReinstallString", "C:\\y\\QVMIRx64.INF");
+                     ReinstallEntry("0003", kDeviceDesc, kBackupInf);
+                 },
+                 0, ReinstallSubKey("0003"),
+                 {ReinstallLine("Error: RegOpenKeyEx(Err=5) [0000]"), Report(ERROR_ACCESS_DENIED),
+                  ReinstallLine("Error: RegQueryValueEx(Err=2) Value=DeviceDesc"), Report(ERROR_FILE_NOT_FOUND),
+                  ReinstallDescLine(2, "0003", kDeviceDesc), ExitLine(PathLookup::kReinstall, ReinstallSubKey("0003"))},
+                 kBackupDir},
+        PathCase{"FirstMatchWithoutReinstallStringEndsTheSearch", PathLookup::kReinstall,
+                 [] {
+                     SetString(ReinstallSubKey("0001"), "DeviceDesc", kDeviceDesc);
+                     ReinstallEntry("0003", kDeviceDesc, kBackupInf);
+                 },
+                 ERROR_FILE_NOT_FOUND, "",
+                 {ReinstallDescLine(0, "0001", kDeviceDesc),
+                  ReinstallLine("Error: RegQueryValueEx(Err=2) Value=ReinstallString"), Report(ERROR_FILE_NOT_FOUND)}},
+        PathCase{"ReinstallStringWithoutFolder", PathLookup::kReinstall,
+                 [] { ReinstallEntry("0003", kDeviceDesc, "QVMIRx64.INF"); }, ERROR_INVALID_DATA, "",
+                 {ReinstallDescLine(0, "0003", kDeviceDesc),
+                  ReinstallLine("Error: ReinstallString has no folder. [QVMIRx64.INF]"), Report(ERROR_INVALID_DATA)}},
+        PathCase{"KeyPathOf260IsRefused", PathLookup::kReinstall,
+                 [] { ReinstallEntry(kSubKey208, kDeviceDesc, kBackupInf); }, ERROR_FILENAME_EXCED_RANGE, "",
+                 {ReinstallDescLine(0, kSubKey208, kDeviceDesc),
+                  ReinstallLine("Error: Path too long. [" + ReinstallSubKey(kSubKey208) + "]"),
+                  Report(ERROR_FILENAME_EXCED_RANGE)}},
+    }, kReinstallFound)),
+    CaseName);
 
-TEST_P(OemInfNameLookupTest, IsNotFoundWithInvalidData) {
-    const InfNameCase& test = GetParam();
-    DisplayDriver("0000", kHardwareId, test.infPath);
-    DisplayDriver("0001", kHardwareId, "oem7.inf");
-    ResultBuffer inf;
-    EXPECT_EQ(QV_GetOEMInfFileName(inf.text, &inf.size), static_cast<DWORD>(ERROR_INVALID_DATA));
-    EXPECT_EQ(inf.Value(), "");
-    EXPECT_EQ(Trace(), Cat({{kOemEntry, OemMatchLine(0, "0000", kHardwareId),
-                             OemLine(" Error: InfPath is not a file name. [" + test.infPath + "]")},
-                            OemNotFound(ERROR_INVALID_DATA)}));
+class ReinstallDirectoryLookupTest : public WinsimTest {};
+
+// The folder goes straight into the caller's buffer: one too small is the
+// registry's ERROR_MORE_DATA with the bytes the value needs.
+TEST_F(ReinstallDirectoryLookupTest, SmallDirectoryBufferGetsTheSizeToRetryWith) {
+    ReinstallEntry("0003", kDeviceDesc, kBackupInf);
+    ResultBuffer regPath;
+    ResultBuffer directory;
+    directory.size = 20;
+    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, directory.text, &directory.size),
+              static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(regPath.Value(), "");
+    EXPECT_EQ(directory.Value(), "");
+    EXPECT_EQ(directory.size, static_cast<DWORD>(kBackupInf.size() + 1));
+    EXPECT_TRUE(directory.UntouchedFrom(20));
+    EXPECT_EQ(Trace(), (Lines{EntryLine(PathLookup::kReinstall, regPath), ReinstallDescLine(0, "0003", kDeviceDesc),
+                              ReinstallLine("Error: RegQueryValueEx(Err=234) Value=ReinstallString"),
+                              Report(ERROR_MORE_DATA)}));
+
+    ResultBuffer retry;
+    retry.size = directory.size;
+    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, retry.text, &retry.size), 0u);
+    EXPECT_EQ(regPath.Value(), ReinstallSubKey("0003"));
+    EXPECT_EQ(retry.Value(), kBackupDir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lookup, OemInfNameLookupTest,
-                         ::testing::Values(InfNameCase{"Empty", ""}, InfNameCase{"ParentFolder", "..\\x.inf"},
-                                           InfNameCase{"FullPath", "C:\\x.inf"},
-                                           InfNameCase{"DriveRelative", "C:x.inf"},
-                                           InfNameCase{"SubFolder", "sub\\x.inf"},
-                                           InfNameCase{"ForwardSlash", "a/b.inf"},
-                                           InfNameCase{"RootRelative", "\\x.inf"}, InfNameCase{"DotDot", ".."},
-                                           InfNameCase{"Dot", "."}),
-                         [](const ::testing::TestParamInfo<InfNameCase>& info) {
-                             return std::string(info.param.name);
-                         });
-
 // ---------------------------------------------------------------------------
-// QV_GetMirrorGuid: the video key's sub-keys
+// QV_GetMirrorGuid: the video key's sub-keys, listed in order
 
 struct MirrorGuidCase {
     const char* name;
     std::function<void()> setup;
+    DWORD result;
     std::vector<std::string> guids;
     Lines trace;  // after the entry line
 };
@@ -439,121 +489,75 @@ class MirrorGuidLookupTest : public WinsimTest, public ::testing::WithParamInter
 
 TEST_P(MirrorGuidLookupTest, ListsTheMirrorsSubKeysInOrder) {
     const MirrorGuidCase& test = GetParam();
-    ASSERT_TRUE(winsim::CreateRegistryKey(kVideoKey));
     test.setup();
     QV_GUID_ENTRY* head = nullptr;
-    EXPECT_EQ(QV_GetMirrorGuid(&head), 0u);
-    EXPECT_EQ(TakeAll(&head), test.guids);
+    EXPECT_EQ(QV_GetMirrorGuid(&head), test.result);
+    EXPECT_EQ(TakeAll(&head), test.guids);  // whatever was listed is the caller's to free
     EXPECT_EQ(Trace(), Cat({{MirrorGuidEntry(&head)}, test.trace}));
 }
 
-const std::string kName47(47, 'k');
-const std::string kName48(48, 'l');
+void TwoMirrorVideoKeys() {
+    SetString(VideoSubKey(kGuidA), "Service", "QVMIRROR");
+    SetString(VideoSubKey(kGuidB), "Service", "QVMIRROR");
+}
+
 const std::string kFound = GuidLine(" <-- QV_GetMirrorGuid( FOUND )");
-const std::string kNotFound = GuidLine(" <-- QV_GetMirrorGuid( NOT FOUND )");
 
 INSTANTIATE_TEST_SUITE_P(
     Lookup, MirrorGuidLookupTest,
     ::testing::Values(
+        MirrorGuidCase{"NothingInstalled", [] { ASSERT_TRUE(winsim::CreateRegistryKey(kVideoKey)); }, 0, {},
+                       {GuidLine(" <-- QV_GetMirrorGuid( NOT FOUND )")}},
+        MirrorGuidCase{"WithoutVideoKey", [] {}, ERROR_FILE_NOT_FOUND, {},
+                       {GuidLine("Error: RegOpenKeyEx(Err=2) [" + kVideoKey + "]"), Report(ERROR_FILE_NOT_FOUND)}},
         MirrorGuidCase{"ServiceInEitherCase",
                        [] {
                            SetString(VideoSubKey(kGuidA), "Service", "QVMIRROR");
-                           SetString(VideoSubKey(kGuidB), "Service", "BasicDisplay");
+                           SetString(VideoSubKey(kGuidB), "Service", "QVMIRROR2");
                            SetString(VideoSubKey(kGuidC), "Service", "qvmirror");
                        },
-                       {kGuidA, kGuidC},
-                       {GuidServiceLine(0, kGuidA, "QVMIRROR"), GuidServiceLine(1, kGuidB, "BasicDisplay"),
+                       0, {kGuidA, kGuidC},
+                       {GuidServiceLine(0, kGuidA, "QVMIRROR"), GuidServiceLine(1, kGuidB, "QVMIRROR2"),
                         GuidServiceLine(2, kGuidC, "qvmirror"), kFound}},
-        MirrorGuidCase{"OtherServicesOnly",
-                       [] {
-                           SetString(VideoSubKey(kGuidA), "Service", "QVMIRROR2");
-                           SetString(VideoSubKey(kGuidB), "Service", "BasicDisplay");
-                       },
-                       {},
-                       {GuidServiceLine(0, kGuidA, "QVMIRROR2"), GuidServiceLine(1, kGuidB, "BasicDisplay"),
-                        kNotFound}},
         MirrorGuidCase{"UnreadableSubKeysArePassedOver",
                        [] {
                            ASSERT_TRUE(winsim::CreateRegistryKey(kVideoKey + "\\" + kGuidA + "\\0000"));
                            ASSERT_TRUE(winsim::CreateRegistryKey(VideoSubKey(kGuidB)));
                            SetString(VideoSubKey(kGuidC), "Service", "QVMIRROR");
                        },
-                       {kGuidC},
+                       0, {kGuidC},
                        {GuidLine("Error: RegOpenKeyEx(Err=2) [" + kGuidA + "\\Video]"), Report(ERROR_FILE_NOT_FOUND),
                         GuidLine("Error: RegQueryValueEx(Err=2) Value=Service"), Report(ERROR_FILE_NOT_FOUND),
                         GuidServiceLine(2, kGuidC, "QVMIRROR"), kFound}},
-        MirrorGuidCase{"DeniedVideoKeyIsPassedOver",
+        MirrorGuidCase{"FailedAllocationSkipsThatEntry",
                        [] {
-                           SetString(VideoSubKey(kGuidA), "Service", "QVMIRROR");
-                           ASSERT_TRUE(winsim::DenyRegistryAccess(VideoSubKey(kGuidA), KEY_READ));
-                           SetString(VideoSubKey(kGuidB), "Service", "QVMIRROR");
+                           TwoMirrorVideoKeys();
+                           winsim::FailNthCall("LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
                        },
-                       {kGuidB},
-                       {GuidLine("Error: RegOpenKeyEx(Err=5) [" + kGuidA + "\\Video]"), Report(ERROR_ACCESS_DENIED),
-                        GuidServiceLine(1, kGuidB, "QVMIRROR"), kFound}},
-        MirrorGuidCase{"NameOf47IsKeptAndNameOf48PassedOver",
+                       0, {kGuidB},
+                       {GuidServiceLine(0, kGuidA, "QVMIRROR"), GuidLine("Error: LocalAlloc(Err=8)"),
+                        Report(ERROR_NOT_ENOUGH_MEMORY), GuidServiceLine(1, kGuidB, "QVMIRROR"), kFound}},
+        MirrorGuidCase{"EnumerationFailureIsReturned",
                        [] {
-                           SetString(VideoSubKey(kName47), "Service", "QVMIRROR");
-                           SetString(VideoSubKey(kName48), "Service", "QVMIRROR");
+                           TwoMirrorVideoKeys();
+                           winsim::FailNthCall("RegEnumKeyExA", 2, ERROR_ACCESS_DENIED);
                        },
-                       {kName47},
-                       {GuidServiceLine(0, kName47, "QVMIRROR"),
-                        GuidLine("Error: Key name too long. [" + kName48 + "]"), kFound}},
-        MirrorGuidCase{"UnterminatedServiceIsRead",
-                       [] { SetUnterminated(VideoSubKey(kGuidA), "Service", "QVMIRROR"); },
-                       {kGuidA},
-                       {GuidServiceLine(0, kGuidA, "QVMIRROR"), kFound}},
-        MirrorGuidCase{"ServiceFillingTheBufferIsPassedOver",
-                       [] {
-                           SetUnterminated(VideoSubKey(kGuidA), "Service", "QVMIRROR" + std::string(252, 'z'));
-                           SetString(VideoSubKey(kGuidB), "Service", "QVMIRROR");
-                       },
-                       {kGuidB},
-                       {GuidLine("Error: RegQueryValueEx(Err=234) Value=Service"), Report(ERROR_MORE_DATA),
-                        GuidServiceLine(1, kGuidB, "QVMIRROR"), kFound}}),
+                       ERROR_ACCESS_DENIED, {kGuidA},
+                       {GuidServiceLine(0, kGuidA, "QVMIRROR"), GuidLine("Error: RegEnumKeyEx(Err=5)"),
+                        Report(ERROR_ACCESS_DENIED)}}),
     [](const ::testing::TestParamInfo<MirrorGuidCase>& info) { return std::string(info.param.name); });
 
-class MirrorGuidListLookupTest : public WinsimTest {
-protected:
-    void SetUp() override {
-        WinsimTest::SetUp();
-        SetString(VideoSubKey(kGuidA), "Service", "QVMIRROR");
-        SetString(VideoSubKey(kGuidB), "Service", "QVMIRROR");
-    }
-};
+// ---------------------------------------------------------------------------
+// The GUID list
 
-TEST_F(MirrorGuidListLookupTest, AppendsToTheCallersList) {
+class GuidListLookupTest : public WinsimTest {};
+
+TEST_F(GuidListLookupTest, MirrorGuidAppendsToTheCallersList) {
+    TwoMirrorVideoKeys();
     QV_GUID_ENTRY* head = NewEntry("{earlier}");
     ASSERT_NE(head, nullptr);
     EXPECT_EQ(QV_GetMirrorGuid(&head), 0u);
     EXPECT_EQ(TakeAll(&head), (std::vector<std::string>{"{earlier}", kGuidA, kGuidB}));
-}
-
-TEST_F(MirrorGuidListLookupTest, FailedAllocationSkipsThatEntry) {
-    winsim::FailNthCall("LocalAlloc", 1, ERROR_NOT_ENOUGH_MEMORY);
-    QV_GUID_ENTRY* head = nullptr;
-    EXPECT_EQ(QV_GetMirrorGuid(&head), 0u);
-    EXPECT_EQ(TakeAll(&head), (std::vector<std::string>{kGuidB}));
-    EXPECT_EQ(Trace(), (Lines{MirrorGuidEntry(&head), GuidServiceLine(0, kGuidA, "QVMIRROR"),
-                              GuidLine("Error: LocalAlloc(Err=8)"), Report(ERROR_NOT_ENOUGH_MEMORY),
-                              GuidServiceLine(1, kGuidB, "QVMIRROR"), kFound}));
-}
-
-TEST_F(MirrorGuidListLookupTest, EnumerationFailureIsReturned) {
-    winsim::FailNthCall("RegEnumKeyExA", 2, ERROR_ACCESS_DENIED);
-    QV_GUID_ENTRY* head = nullptr;
-    EXPECT_EQ(QV_GetMirrorGuid(&head), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    TakeAll(&head);  // whatever was listed stays the caller's to free
-    EXPECT_EQ(Trace(), (Lines{MirrorGuidEntry(&head), GuidServiceLine(0, kGuidA, "QVMIRROR"),
-                              GuidLine("Error: RegEnumKeyEx(Err=5)"), Report(ERROR_ACCESS_DENIED)}));
-}
-
-class GuidListLookupTest : public WinsimTest {};
-
-TEST_F(GuidListLookupTest, EmptyListGivesNoEntry) {
-    QV_GUID_ENTRY* head = nullptr;
-    EXPECT_EQ(QV_RemoveHead(&head), nullptr);
-    EXPECT_EQ(head, nullptr);
 }
 
 TEST_F(GuidListLookupTest, EntriesComeOffInTheOrderTheyWereAdded) {
@@ -578,349 +582,5 @@ TEST_F(GuidListLookupTest, EntriesComeOffInTheOrderTheyWereAdded) {
     EXPECT_EQ(TakeAll(&head), (std::vector<std::string>{"second", "third", "first"}));
     EXPECT_EQ(head, nullptr);
 }
-
-// ---------------------------------------------------------------------------
-// QV_GetAttachToDesktopPath: the service's VideoID
-
-struct VideoIdCase {
-    const char* name;
-    std::optional<std::string> bytes;  // the value as stored; none: no value
-    DWORD result;
-    std::string videoId;  // as read
-};
-
-void PrintTo(const VideoIdCase& param, std::ostream* os) { *os << param.name; }
-
-class AttachToDesktopLookupTest : public WinsimTest, public ::testing::WithParamInterface<VideoIdCase> {};
-
-TEST_P(AttachToDesktopLookupTest, ComposesTheProfilePathOrRefuses) {
-    const VideoIdCase& test = GetParam();
-    ASSERT_TRUE(winsim::CreateRegistryKey(kServiceVideoKey));
-    if (test.bytes) {
-        ASSERT_TRUE(winsim::SetRegistryValue(kServiceVideoKey, "VideoID", REG_SZ, *test.bytes));
-    }
-    ResultBuffer path;
-    EXPECT_EQ(QV_GetAttachToDesktopPath(path.text, &path.size), test.result);
-    EXPECT_EQ(path.size, static_cast<DWORD>(MAX_PATH));
-
-    const std::string code = std::to_string(test.result);
-    Lines expected{AttachEntry(path), AttachLine("QVMIRROR VideoID = " + test.videoId + ", Err=" + code)};
-    if (test.result == 0) {
-        const std::string full = kProfileVideoKey + "\\" + test.videoId;
-        EXPECT_EQ(path.Value(), full);
-        expected.push_back(AttachLine("Attach.ToDesktop RegPath=" + full));
-        expected.push_back(AttachLine(" <-- QV_GetAttachToDesktopPath(" + full + ")"));
-    } else {
-        EXPECT_EQ(path.Value(), "");
-        expected.push_back(AttachLine("Error: RegQueryValueEx(Err=" + code + ") Value=VideoID"));
-        expected.push_back(Report(test.result));
-    }
-    EXPECT_EQ(Trace(), expected);
-}
-
-const std::string kName47VideoId(47, 'v');
-
-INSTANTIATE_TEST_SUITE_P(
-    Lookup, AttachToDesktopLookupTest,
-    ::testing::Values(
-        VideoIdCase{"Guid", kGuidA + std::string(1, '\0'), 0, kGuidA},
-        VideoIdCase{"UnterminatedGuid", kGuidA, 0, kGuidA},
-        VideoIdCase{"UnterminatedOf47", kName47VideoId, 0, kName47VideoId},
-        VideoIdCase{"Of47WithTerminator", kName47VideoId + std::string(1, '\0'), 0, kName47VideoId},
-        // Never the bare profile video key, which holds every adapter.
-        VideoIdCase{"EmptyWithTerminator", std::string(1, '\0'), ERROR_INVALID_DATA, ""},
-        VideoIdCase{"EmptyWithoutBytes", std::string(), ERROR_INVALID_DATA, ""},
-        VideoIdCase{"UnterminatedOf48FillsTheBuffer", std::string(48, 'v'), ERROR_MORE_DATA, ""},
-        VideoIdCase{"Of48WithTerminator", std::string(48, 'v') + std::string(1, '\0'), ERROR_MORE_DATA, ""},
-        VideoIdCase{"Of200", std::string(200, 'v') + std::string(1, '\0'), ERROR_MORE_DATA, ""},
-        VideoIdCase{"Missing", std::nullopt, ERROR_FILE_NOT_FOUND, ""}),
-    [](const ::testing::TestParamInfo<VideoIdCase>& info) { return std::string(info.param.name); });
-
-// ---------------------------------------------------------------------------
-// QV_GetReinstallRegPath: the reinstall entries
-
-struct ReinstallCase {
-    const char* name;
-    std::function<void()> setup;
-    DWORD result;
-    std::string regPath;
-    std::string directory;
-    Lines trace;  // after the entry line
-};
-
-void PrintTo(const ReinstallCase& param, std::ostream* os) { *os << param.name; }
-
-class ReinstallLookupTest : public WinsimTest, public ::testing::WithParamInterface<ReinstallCase> {};
-
-TEST_P(ReinstallLookupTest, FindsTheEntryAndItsFolder) {
-    const ReinstallCase& test = GetParam();
-    ASSERT_TRUE(winsim::CreateRegistryKey(kReinstallKey));
-    test.setup();
-    ResultBuffer regPath;
-    ResultBuffer directory;
-    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, directory.text, &directory.size), test.result);
-    EXPECT_EQ(regPath.Value(), test.regPath);
-    EXPECT_EQ(directory.Value(), test.directory);
-    EXPECT_EQ(regPath.size, static_cast<DWORD>(MAX_PATH));
-    EXPECT_TRUE(directory.UntouchedFrom(MAX_PATH));
-    EXPECT_EQ(Trace(), Cat({{kReinstallEntry}, test.trace}));
-}
-
-Lines ReinstallFound(const std::string& regPath) {
-    return {ReinstallLine(" <-- QV_GetReinstallRegPath( " + regPath + " )")};
-}
-
-Lines NoFolder(const std::string& reinstallString) {
-    return {ReinstallLine("Error: ReinstallString has no folder. [" + reinstallString + "]"),
-            Report(ERROR_INVALID_DATA)};
-}
-
-const std::string kSubKey207(207, 'r');  // makes a key path of 259
-const std::string kSubKey208(208, 'r');
-const std::string kDescUpper = "ORVENIK TALLOMER GRAPHICS DRIVER";
-
-INSTANTIATE_TEST_SUITE_P(
-    Lookup, ReinstallLookupTest,
-    ::testing::Values(
-        ReinstallCase{"DescriptionInOtherCaseMatches",
-                      [] {
-                          ReinstallEntry("0000", "Microsoft Basic Display Driver", "C:\\x\\basic.inf");
-                          ReinstallEntry("0001", kDeviceDesc + " v2", "C:\\y\\QVMIRx64.INF");
-                          ReinstallEntry("0003", kDescUpper, kBackupInf);
-                      },
-                      0, ReinstallSubKey("0003"), kBackupDir,
-                      Cat({{ReinstallDescLine(0, "0000", "Microsoft Basic Display Driver"),
-                            ReinstallDescLine(1, "0001", kDeviceDesc + " v2"),
-                            ReinstallDescLine(2, "0003", kDescUpper)},
-                           ReinstallFound(ReinstallSubKey("0003"))})},
-        ReinstallCase{"UnreadableEntriesArePassedOver",
-                      [] {
-                          ReinstallEntry("0000", kDeviceDesc, "C:\\x\\QVMIRx64.INF");
-                          ASSERT_TRUE(winsim::DenyRegistryAccess(ReinstallSubKey("0000"), KEY_READ));
-                          SetString(ReinstallSubKey("0001"), "ReinstallString", "C:\\y\\QVMIRx64.INF");
-                          ReinstallEntry("0003", kDeviceDesc, kBackupInf);
-                      },
-                      0, ReinstallSubKey("0003"), kBackupDir,
-                      Cat({{ReinstallLine("Error: RegOpenKeyEx(Err=5) [0000]"), Report(ERROR_ACCESS_DENIED),
-                            ReinstallLine("Error: RegQueryValueEx(Err=2) Value=DeviceDesc"),
-                            Report(ERROR_FILE_NOT_FOUND), ReinstallDescLine(2, "0003", kDeviceDesc)},
-                           ReinstallFound(ReinstallSubKey("0003"))})},
-        ReinstallCase{"UnterminatedValuesAreRead",
-                      [] {
-                          SetUnterminated(ReinstallSubKey("0003"), "DeviceDesc", kDeviceDesc);
-                          SetUnterminated(ReinstallSubKey("0003"), "ReinstallString", kBackupInf);
-                      },
-                      0, ReinstallSubKey("0003"), kBackupDir,
-                      Cat({{ReinstallDescLine(0, "0003", kDeviceDesc)}, ReinstallFound(ReinstallSubKey("0003"))})},
-        ReinstallCase{"NoBackslash",
-                      [] { ReinstallEntry("0003", kDeviceDesc, "QVMIRx64.INF"); },
-                      ERROR_INVALID_DATA, "", "",
-                      Cat({{ReinstallDescLine(0, "0003", kDeviceDesc)}, NoFolder("QVMIRx64.INF")})},
-        ReinstallCase{"OnlyALeadingBackslash",
-                      [] { ReinstallEntry("0003", kDeviceDesc, "\\QVMIRx64.INF"); },
-                      ERROR_INVALID_DATA, "", "",
-                      Cat({{ReinstallDescLine(0, "0003", kDeviceDesc)}, NoFolder("\\QVMIRx64.INF")})},
-        ReinstallCase{"EmptyReinstallString",
-                      [] { ReinstallEntry("0003", kDeviceDesc, ""); },
-                      ERROR_INVALID_DATA, "", "",
-                      Cat({{ReinstallDescLine(0, "0003", kDeviceDesc)}, NoFolder("")})},
-        ReinstallCase{"MissingReinstallString",
-                      [] { SetString(ReinstallSubKey("0003"), "DeviceDesc", kDeviceDesc); },
-                      ERROR_FILE_NOT_FOUND, "", "",
-                      {ReinstallDescLine(0, "0003", kDeviceDesc),
-                       ReinstallLine("Error: RegQueryValueEx(Err=2) Value=ReinstallString"),
-                       Report(ERROR_FILE_NOT_FOUND)}},
-        ReinstallCase{"ReinstallStringFillingTheBuffer",
-                      [] {
-                          SetString(ReinstallSubKey("0003"), "DeviceDesc", kDeviceDesc);
-                          SetUnterminated(ReinstallSubKey("0003"), "ReinstallString",
-                                          "C:\\" + std::string(MAX_PATH - 3, 'd'));
-                      },
-                      ERROR_MORE_DATA, "", "",
-                      {ReinstallDescLine(0, "0003", kDeviceDesc),
-                       ReinstallLine("Error: RegQueryValueEx(Err=234) Value=ReinstallString"),
-                       Report(ERROR_MORE_DATA)}},
-        ReinstallCase{"FirstMatchWithoutReinstallStringEndsTheSearch",
-                      [] {
-                          SetString(ReinstallSubKey("0001"), "DeviceDesc", kDeviceDesc);
-                          ReinstallEntry("0003", kDeviceDesc, kBackupInf);
-                      },
-                      ERROR_FILE_NOT_FOUND, "", "",
-                      {ReinstallDescLine(0, "0001", kDeviceDesc),
-                       ReinstallLine("Error: RegQueryValueEx(Err=2) Value=ReinstallString"),
-                       Report(ERROR_FILE_NOT_FOUND)}},
-        ReinstallCase{"KeyPathOf259Fits",
-                      [] { ReinstallEntry(kSubKey207, kDeviceDesc, kBackupInf); },
-                      0, ReinstallSubKey(kSubKey207), kBackupDir,
-                      Cat({{ReinstallDescLine(0, kSubKey207, kDeviceDesc)},
-                           ReinstallFound(ReinstallSubKey(kSubKey207))})},
-        ReinstallCase{"KeyPathOf260IsRefused",
-                      [] { ReinstallEntry(kSubKey208, kDeviceDesc, kBackupInf); },
-                      ERROR_FILENAME_EXCED_RANGE, "", "",
-                      {ReinstallDescLine(0, kSubKey208, kDeviceDesc),
-                       ReinstallLine("Error: Path too long. [" + ReinstallSubKey(kSubKey208) + "]"),
-                       Report(ERROR_FILENAME_EXCED_RANGE)}}),
-    [](const ::testing::TestParamInfo<ReinstallCase>& info) { return std::string(info.param.name); });
-
-class ReinstallDirectoryLookupTest : public WinsimTest {
-protected:
-    void SetUp() override {
-        WinsimTest::SetUp();
-        ReinstallEntry("0003", kDeviceDesc, kBackupInf);
-    }
-};
-
-// The folder goes straight into the caller's buffer: one too small is the
-// registry's ERROR_MORE_DATA with the bytes the value needs.
-TEST_F(ReinstallDirectoryLookupTest, SmallDirectoryBufferGetsTheSizeToRetryWith) {
-    ResultBuffer regPath;
-    ResultBuffer directory;
-    directory.size = 20;
-    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, directory.text, &directory.size),
-              static_cast<DWORD>(ERROR_MORE_DATA));
-    EXPECT_EQ(regPath.Value(), "");
-    EXPECT_EQ(directory.Value(), "");
-    EXPECT_EQ(directory.size, static_cast<DWORD>(kBackupInf.size() + 1));
-    EXPECT_TRUE(directory.UntouchedFrom(20));
-    EXPECT_EQ(Trace(), (Lines{kReinstallEntry, ReinstallDescLine(0, "0003", kDeviceDesc),
-                              ReinstallLine("Error: RegQueryValueEx(Err=234) Value=ReinstallString"),
-                              Report(ERROR_MORE_DATA)}));
-
-    ResultBuffer retry;
-    retry.size = directory.size;
-    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, retry.text, &retry.size), 0u);
-    EXPECT_EQ(regPath.Value(), ReinstallSubKey("0003"));
-    EXPECT_EQ(retry.Value(), kBackupDir);
-}
-
-// A key path refused for its size gives 122 with the key path empty; the
-// folder was already read and stays, as the caller skips the clean-up on any
-// result but 0.
-TEST_F(ReinstallDirectoryLookupTest, RefusedKeyPathSizeKeepsTheFolderRead) {
-    ResultBuffer regPath;
-    ResultBuffer directory;
-    regPath.size = 10;
-    EXPECT_EQ(QV_GetReinstallRegPath(regPath.text, &regPath.size, directory.text, &directory.size),
-              static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(regPath.Value(), "");
-    EXPECT_EQ(directory.Value(), kBackupDir);
-}
-
-// ---------------------------------------------------------------------------
-// Result sizes: the size must exceed the path's length
-
-enum class PathLookup { kOemInf, kAttachToDesktop, kReinstall };
-
-struct ResultSizeCase {
-    std::string name;
-    PathLookup lookup;
-    int sizeDelta;  // added to the path's length
-};
-
-void PrintTo(const ResultSizeCase& param, std::ostream* os) { *os << param.name; }
-
-class ResultSizeLookupTest : public WinsimTest, public ::testing::WithParamInterface<ResultSizeCase> {
-protected:
-    // Sets up a found result; gives its path and the trace before the exit line.
-    std::string Install(PathLookup lookup, Lines* before) {
-        switch (lookup) {
-            case PathLookup::kOemInf:
-                DisplayDriver("0000", kHardwareId, "oem7.inf");
-                *before = {kOemEntry, OemMatchLine(0, "0000", kHardwareId), OemLine("InfFileName=[oem7.inf]"),
-                           OemLine("InfFileName=[" + kOemInf + "]")};
-                return kOemInf;
-            case PathLookup::kAttachToDesktop: {
-                SetString(kServiceVideoKey, "VideoID", kGuidA);
-                const std::string path = kProfileVideoKey + "\\" + kGuidA;
-                *before = {AttachEntry(result_), AttachLine("QVMIRROR VideoID = " + kGuidA + ", Err=0"),
-                           AttachLine("Attach.ToDesktop RegPath=" + path)};
-                return path;
-            }
-            case PathLookup::kReinstall:
-                ReinstallEntry("0003", kDeviceDesc, kBackupInf);
-                *before = {kReinstallEntry, ReinstallDescLine(0, "0003", kDeviceDesc)};
-                return ReinstallSubKey("0003");
-        }
-        return "";
-    }
-    DWORD Call(PathLookup lookup) {
-        switch (lookup) {
-            case PathLookup::kOemInf:
-                return QV_GetOEMInfFileName(result_.text, &result_.size);
-            case PathLookup::kAttachToDesktop:
-                return QV_GetAttachToDesktopPath(result_.text, &result_.size);
-            case PathLookup::kReinstall:
-                return QV_GetReinstallRegPath(result_.text, &result_.size, directory_.text, &directory_.size);
-        }
-        return ERROR_INVALID_PARAMETER;
-    }
-    std::string ExitLine(PathLookup lookup, const std::string& path) {
-        switch (lookup) {
-            case PathLookup::kOemInf:
-                return OemLine(" <-- QV_GetOEMInfFileName( " + path + " )");
-            case PathLookup::kAttachToDesktop:
-                return AttachLine(" <-- QV_GetAttachToDesktopPath(" + path + ")");
-            case PathLookup::kReinstall:
-                return ReinstallLine(" <-- QV_GetReinstallRegPath( " + path + " )");
-        }
-        return "";
-    }
-    std::string SizeLine(PathLookup lookup, DWORD size, size_t length) {
-        const std::string message =
-            "Buffer size [" + std::to_string(size) + "] is too small. Need [" + std::to_string(length) + "]";
-        switch (lookup) {
-            case PathLookup::kOemInf:
-                return OemLine(message);
-            case PathLookup::kAttachToDesktop:
-                return AttachLine(message);
-            case PathLookup::kReinstall:
-                return ReinstallLine(message);
-        }
-        return "";
-    }
-
-    ResultBuffer result_;
-    ResultBuffer directory_;
-};
-
-TEST_P(ResultSizeLookupTest, AcceptsOnlyASizeAboveThePathsLength) {
-    const ResultSizeCase& test = GetParam();
-    Lines expected;
-    const std::string path = Install(test.lookup, &expected);
-    const DWORD size = static_cast<DWORD>(static_cast<int>(path.size()) + test.sizeDelta);
-    result_.size = size;
-
-    const DWORD result = Call(test.lookup);
-    EXPECT_TRUE(result_.UntouchedFrom(size));
-    if (test.sizeDelta > 0) {
-        EXPECT_EQ(result, 0u);
-        EXPECT_EQ(result_.Value(), path);
-        EXPECT_EQ(result_.size, size);
-        expected.push_back(ExitLine(test.lookup, path));
-    } else {
-        EXPECT_EQ(result, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-        EXPECT_EQ(result_.Value(), "");
-        EXPECT_EQ(result_.size, static_cast<DWORD>(path.size()));
-        expected.push_back(SizeLine(test.lookup, size, path.size()));
-    }
-    EXPECT_EQ(Trace(), expected);
-}
-
-std::vector<ResultSizeCase> ResultSizeCases() {
-    const std::pair<const char*, PathLookup> lookups[] = {{"OemInf", PathLookup::kOemInf},
-                                                          {"AttachToDesktop", PathLookup::kAttachToDesktop},
-                                                          {"Reinstall", PathLookup::kReinstall}};
-    const std::pair<const char*, int> sizes[] = {{"OneShort", -1}, {"Equal", 0}, {"OneOver", 1}};
-    std::vector<ResultSizeCase> cases;
-    for (const auto& lookup : lookups) {
-        for (const auto& size : sizes) {
-            cases.push_back(ResultSizeCase{std::string(lookup.first) + size.first, lookup.second, size.second});
-        }
-    }
-    return cases;
-}
-
-INSTANTIATE_TEST_SUITE_P(Lookup, ResultSizeLookupTest, ::testing::ValuesIn(ResultSizeCases()),
-                         [](const ::testing::TestParamInfo<ResultSizeCase>& info) { return info.param.name; });
 
 }  // namespace
