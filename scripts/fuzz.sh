@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# The longer fuzz run: installs what is missing (Debian 12), builds the
+# preset fuzz, replays the seed corpus and runs each fuzz target for SECONDS
+# (default 600). What a run finds new stays in build/fuzz/work/<target> for
+# the next run; a crash leaves its input in build/fuzz/artifacts/.
+# Usage: scripts/fuzz.sh [SECONDS]
+set -euo pipefail
+# shellcheck source=scripts/lib.sh
+. "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+seconds=${1:-600}
+case $seconds in
+  '' | *[!0-9]*) echo "usage: scripts/fuzz.sh [SECONDS]" >&2; exit 2 ;;
+esac
+
+ensure_packages
+build_presets fuzz
+cd "$DRAVMEL_ROOT"
+ctest --preset fuzz -j"$(nproc)"
+run_fuzzers "$seconds"
