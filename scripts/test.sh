@@ -1,15 +1,53 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing (Debian 12), builds the presets
-# mingw-x64, mingw-x86 and host, and runs every test with ctest.
+# mingw-x64, mingw-x86 and host, and runs every test with ctest; then the
+# reliability stages: the host tests built with AddressSanitizer and UBSan
+# (preset asan), the gtest programs under valgrind (preset valgrind), and
+# the fuzz targets (preset fuzz) on their corpus and for
+# DRAVMEL_FUZZ_SECONDS (20) each. Every stage runs; the command fails when
+# any did.
 # Usage: scripts/test.sh [CTEST_ARG...]   e.g. -R e2e_ or -L wine
+# With CTEST_ARGs only the host stage runs, with them.
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 ensure_packages
-# The host tests run the MinGW builds under Wine, so those come first.
-build_presets mingw-x64 mingw-x86 host
-
-echo "== test"
 cd "$DRAVMEL_ROOT"
-ctest --preset host -j"$(nproc)" "$@"
+
+ctest_args=("$@")
+fuzz_seconds=${DRAVMEL_FUZZ_SECONDS:-20}
+
+host_stage() {
+  # The host tests run the MinGW builds under Wine, so those come first.
+  build_presets mingw-x64 mingw-x86 host && ctest --preset host -j"$(nproc)" "${ctest_args[@]}"
+}
+asan_stage() { build_presets asan && ctest --preset asan -j"$(nproc)"; }
+valgrind_stage() { build_presets valgrind && ctest --preset valgrind -j"$(nproc)"; }
+fuzz_stage() { build_presets fuzz && ctest --preset fuzz -j"$(nproc)" && run_fuzzers "$fuzz_seconds"; }
+
+results=()
+failures=0
+# Runs a stage, times it and notes how it ended.
+stage() {
+  local name=$1 start=$SECONDS
+  echo "== stage: $name"
+  if "$2"; then
+    results+=("$name: passed in $((SECONDS - start)) s")
+  else
+    results+=("$name: FAILED in $((SECONDS - start)) s")
+    failures=$((failures + 1))
+  fi
+}
+
+stage "host: build mingw-x64, mingw-x86, host; ctest" host_stage
+if [ ${#ctest_args[@]} -eq 0 ]; then
+  stage "asan: build; ctest" asan_stage
+  stage "valgrind: build; ctest" valgrind_stage
+  stage "fuzz: build; ctest on the corpus; $fuzz_seconds s per target" fuzz_stage
+fi
+
+echo "== stages"
+printf '%s\n' "${results[@]}"
+echo "stages: $((${#results[@]} - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]

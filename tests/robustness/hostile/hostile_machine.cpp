@@ -207,7 +207,9 @@ void ExpectRemoved(const Snapshot& before, const Snapshot& after, const Removal&
         EXPECT_FALSE(after.keys.count(Upper(root))) << "still there: " << root;
     }
     Lines wrongKeys;
-    for (const auto& [upper, key] : before.keys) {
+    for (const auto& entry : before.keys) {
+        const std::string& upper = entry.first;
+        const auto& key = entry.second;
         if (after.keys.count(upper) == 0 &&
             std::none_of(roots.begin(), roots.end(), [&](const std::string& root) { return Within(upper, root); })) {
             wrongKeys.push_back(key);
