@@ -1,5 +1,6 @@
 #include "machine_setup.h"
 
+#include "package_files.h"
 #include "variant.h"
 
 #include <winsim/machine.h>
@@ -26,50 +27,6 @@ const char kMirrorVideoId[] = "{F0000000-0000-4000-8000-000000000000}";
 const std::string kSystem = "C:\\Windows\\System32";
 const std::string kBackup = "C:\\Windows\\System32\\ReinstallBackups\\9999\\DriverFiles";
 const std::string kLastGood = "C:\\Windows\\LastGood\\System32";
-
-const char kInf[] = R"(; Mirror display driver
-[Version]
-Signature="$Windows NT$"
-Class=Display
-ClassGUID={4D36E968-E325-11CE-BFC1-08002BE10318}
-Provider=%Mfg%
-DriverVer=01/01/2021,1.0.0.0
-
-[DestinationDirs]
-DefaultDestDir=11
-Mirror.Miniport=12
-
-[Manufacturer]
-%Mfg%=Mirror,NTamd64,NTx86
-
-[Mirror.NTamd64]
-%Desc%=Mirror_Install,Orvenik_Tallomer_Mirror
-
-[Mirror.NTx86]
-%Desc%=Mirror_Install,Orvenik_Tallomer_Mirror
-
-[Mirror_Install]
-CopyFiles=Mirror.Miniport,Mirror.Display
-
-[Mirror_Install.Services]
-AddService=QVMIRROR,0x00000002,Mirror_Service
-
-[Mirror_Service]
-ServiceType=1
-StartType=3
-ErrorControl=0
-ServiceBinary=%12%\)" QV_MIRROR_SYS R"(
-
-[Mirror.Miniport]
-)" QV_MIRROR_SYS R"(
-
-[Mirror.Display]
-)" QV_MIRROR_DLL R"(
-
-[Strings]
-Mfg="Orvenik Tallomer"
-Desc="Orvenik Tallomer graphics driver"
-)";
 
 std::string Format(const char* format, unsigned n) {
     char text[128];
@@ -119,11 +76,7 @@ void PopulateMachine(unsigned count) {
 }
 
 void PutDriverPackage() {
-    const std::string folder = kPackageFolder;
-    Check(winsim::MakeDirectories(folder), "package folder");
-    Check(winsim::PutFile(folder + "\\" QV_MIRROR_INF, kInf), "INF");
-    Check(winsim::PutFile(folder + "\\" QV_MIRROR_DLL, "display driver"), "DLL");
-    Check(winsim::PutFile(folder + "\\" QV_MIRROR_SYS, "miniport driver"), "SYS");
+    Check(package_files::Put(kPackageFolder), "driver package");
 }
 
 int RunDravmel(const char* const* arguments, int count) {

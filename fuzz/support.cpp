@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include "package_files.h"
 #include "variant.h"
 
 #include <cstdio>
@@ -17,50 +18,6 @@ namespace {
 
 const char kMirrorId[] = "Orvenik_Tallomer_Mirror";
 
-const char kInf[] = R"(; Mirror display driver
-[Version]
-Signature="$Windows NT$"
-Class=Display
-ClassGUID={4D36E968-E325-11CE-BFC1-08002BE10318}
-Provider=%Mfg%
-DriverVer=01/01/2021,1.0.0.0
-
-[DestinationDirs]
-DefaultDestDir=11
-Mirror.Miniport=12
-
-[Manufacturer]
-%Mfg%=Mirror,NTamd64,NTx86
-
-[Mirror.NTamd64]
-%Desc%=Mirror_Install,Orvenik_Tallomer_Mirror
-
-[Mirror.NTx86]
-%Desc%=Mirror_Install,Orvenik_Tallomer_Mirror
-
-[Mirror_Install]
-CopyFiles=Mirror.Miniport,Mirror.Display
-
-[Mirror_Install.Services]
-AddService=QVMIRROR,0x00000002,Mirror_Service
-
-[Mirror_Service]
-ServiceType=1
-StartType=3
-ErrorControl=0
-ServiceBinary=%12%\)" QV_MIRROR_SYS R"(
-
-[Mirror.Miniport]
-)" QV_MIRROR_SYS R"(
-
-[Mirror.Display]
-)" QV_MIRROR_DLL R"(
-
-[Strings]
-Mfg="Orvenik Tallomer"
-Desc="Orvenik Tallomer graphics driver"
-)";
-
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
@@ -73,18 +30,11 @@ std::string LastDebugEntry() {
 }  // namespace
 
 void PutPackage() {
-    const std::string folder = kPackageFolder;
-    Check(winsim::MakeDirectories(folder) && winsim::PutFile(folder + "\\" QV_MIRROR_INF, kInf) &&
-              winsim::PutFile(folder + "\\" QV_MIRROR_DLL, "display driver") &&
-              winsim::PutFile(folder + "\\" QV_MIRROR_SYS, "miniport driver"),
-          "could not put the driver package");
+    Check(package_files::Put(kPackageFolder), "could not put the driver package");
 }
 
 bool PackageIntact() {
-    const std::string folder = kPackageFolder;
-    return winsim::FileContents(folder + "\\" QV_MIRROR_INF) == std::string(kInf) &&
-           winsim::FileContents(folder + "\\" QV_MIRROR_DLL) == std::string("display driver") &&
-           winsim::FileContents(folder + "\\" QV_MIRROR_SYS) == std::string("miniport driver");
+    return package_files::Intact(kPackageFolder);
 }
 
 int Run(const std::vector<std::string>& arguments) {
