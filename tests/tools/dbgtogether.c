@@ -13,16 +13,14 @@
  * failures of dbgtogether itself print a line starting with "dbgtogether: "
  * to stderr and exit with 255 (which ends the programs as well).
  */
-#include <windows.h>
+#include "debugger_tool.h"
+
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#ifndef STATUS_WX86_BREAKPOINT
-#define STATUS_WX86_BREAKPOINT ((DWORD)0x4000001F)
-#endif
+const char tool_name[] = "dbgtogether";
 
-#define TOOL_FAILURE 255
 #define MAX_PROGRAMS 16
 
 struct program {
@@ -35,58 +33,6 @@ struct program {
     DWORD held_thread;
     DWORD exit_code;
 };
-
-static void fail(const char *what)
-{
-    fprintf(stderr, "dbgtogether: %s failed (error %lu)\n", what, (unsigned long)GetLastError());
-    fflush(stderr);
-    ExitProcess(TOOL_FAILURE);
-}
-
-static void *xmalloc(size_t n)
-{
-    void *p = malloc(n ? n : 1);
-    if (!p) {
-        fprintf(stderr, "dbgtogether: out of memory\n");
-        ExitProcess(TOOL_FAILURE);
-    }
-    return p;
-}
-
-static void write_all(HANDLE file, const void *data, DWORD size)
-{
-    DWORD written;
-    if (size && (!WriteFile(file, data, size, &written, NULL) || written != size)) fail("WriteFile");
-}
-
-/* Copies one debug string out of the debuggee, up to its terminating NUL. */
-static void record_string(HANDLE out, HANDLE process, const OUTPUT_DEBUG_STRING_INFO *info)
-{
-    static const char separator = '\0';
-    SIZE_T units = info->nDebugStringLength;
-    SIZE_T bytes = units * (info->fUnicode ? sizeof(WCHAR) : 1);
-    SIZE_T got = 0;
-    char *raw = xmalloc(bytes);
-    if (!ReadProcessMemory(process, info->lpDebugStringData, raw, bytes, &got) || got != bytes)
-        fprintf(stderr, "dbgtogether: ReadProcessMemory of %lu bytes got %lu (error %lu)\n",
-                (unsigned long)bytes, (unsigned long)got, (unsigned long)GetLastError());
-    if (info->fUnicode) {
-        const WCHAR *w = (const WCHAR *)raw;
-        int wlen = 0, alen;
-        char *text;
-        while ((SIZE_T)wlen < got / sizeof(WCHAR) && w[wlen]) wlen++;
-        alen = wlen ? WideCharToMultiByte(CP_ACP, 0, w, wlen, NULL, 0, NULL, NULL) : 0;
-        text = xmalloc((size_t)alen);
-        if (alen) WideCharToMultiByte(CP_ACP, 0, w, wlen, text, alen, NULL, NULL);
-        write_all(out, text, (DWORD)alen);
-        free(text);
-    } else {
-        const char *end = memchr(raw, '\0', got);
-        write_all(out, raw, (DWORD)(end ? (SIZE_T)(end - raw) : got));
-    }
-    write_all(out, &separator, 1);
-    free(raw);
-}
 
 static void write_exit_code(const struct program *p)
 {
