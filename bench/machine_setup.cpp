@@ -1,5 +1,6 @@
 #include "machine_setup.h"
 
+#include "machine_paths.h"
 #include "package_files.h"
 #include "variant.h"
 
@@ -16,17 +17,9 @@ const char kPackageFolder[] = "C:\\Dravmel\\package";
 
 namespace {
 
-const char kClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}";
-const char kVideoKey[] = "SYSTEM\\CurrentControlSet\\Control\\Video";
-const char kProfileVideoKey[] =
-    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video";
-const char kReinstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Reinstall";
-const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QVMIRROR";
 // Sorts after every other video sub-key ("{0...").
 const char kMirrorVideoId[] = "{F0000000-0000-4000-8000-000000000000}";
-const std::string kSystem = "C:\\Windows\\System32";
 const std::string kBackup = "C:\\Windows\\System32\\ReinstallBackups\\9999\\DriverFiles";
-const std::string kLastGood = "C:\\Windows\\LastGood\\System32";
 
 std::string Format(const char* format, unsigned n) {
     char text[128];
@@ -64,11 +57,11 @@ void PopulateMachine(unsigned count) {
         device.description = "Other display adapter";
         Check(winsim::AddDevice(device), "device");
 
-        const std::string classSubKey = std::string(kClassKey) + "\\" + ClassSubKey(i);
+        const std::string classSubKey = kDisplayClassKey + "\\" + ClassSubKey(i);
         Check(winsim::SetRegistryString(classSubKey, "MatchingDeviceId", "pci\\ven_10de&dev_1c82"), "class key");
         Check(winsim::SetRegistryString(classSubKey, "InfPath", "oem1.inf"), "class key");
 
-        const std::string videoSubKey = std::string(kVideoKey) + Format("\\{0%07X-1111-4222-8333-444444444444}", i);
+        const std::string videoSubKey = kVideoKey + Format("\\{0%07X-1111-4222-8333-444444444444}", i);
         Check(winsim::SetRegistryString(videoSubKey + "\\Video", "Service", "nvlddmkm"), "video key");
         Check(winsim::CreateRegistryKey(videoSubKey + "\\0000"), "video key");
     }
@@ -102,22 +95,22 @@ int RunRemove() {
 bool CompleteInstallation() {
     if (!Check(RunInstall() == 0, "\"/A\"")) return false;
     bool ok = true;
-    const std::string video = std::string(kVideoKey) + "\\" + kMirrorVideoId;
+    const std::string video = kVideoKey + "\\" + kMirrorVideoId;
     ok &= winsim::SetRegistryString(video + "\\Video", "Service", "QVMIRROR");
     ok &= winsim::CreateRegistryKey(video + "\\0000");
-    ok &= winsim::SetRegistryString(std::string(kServiceKey) + "\\VIDEO", "VideoID", kMirrorVideoId);
-    ok &= winsim::SetRegistryDword(std::string(kProfileVideoKey) + "\\" + kMirrorVideoId + "\\0000",
+    ok &= winsim::SetRegistryString(kServiceKey + "\\VIDEO", "VideoID", kMirrorVideoId);
+    ok &= winsim::SetRegistryDword(kProfileVideoKey + "\\" + kMirrorVideoId + "\\0000",
                                    "Attach.ToDesktop", 0);
-    const std::string reinstall = std::string(kReinstallKey) + "\\9999";
+    const std::string reinstall = kReinstallKey + "\\9999";
     ok &= winsim::SetRegistryString(reinstall, "DeviceDesc", "Orvenik Tallomer graphics driver");
     ok &= winsim::SetRegistryString(reinstall, "ReinstallString", kBackup + "\\" QV_MIRROR_INF);
     ok &= winsim::MakeDirectories(kBackup);
-    ok &= winsim::MakeDirectories(kLastGood + "\\drivers");
+    ok &= winsim::MakeDirectories(kLastGoodFolder + "\\drivers");
     for (const char* file : {QV_MIRROR_DLL, QV_MIRROR_SYS, QV_MIRROR_INF, QV_MIRROR_PNF}) {
         ok &= winsim::PutFile(kBackup + "\\" + file, file);
     }
-    ok &= winsim::PutFile(kLastGood + "\\" QV_MIRROR_DLL, "dll");
-    ok &= winsim::PutFile(kLastGood + "\\drivers\\" QV_MIRROR_SYS, "sys");
+    ok &= winsim::PutFile(kLastGoodFolder + "\\" QV_MIRROR_DLL, "dll");
+    ok &= winsim::PutFile(kLastGoodFolder + "\\drivers\\" QV_MIRROR_SYS, "sys");
     winsim::ClearDebugOutput();
     return Check(ok, "installation entries");
 }

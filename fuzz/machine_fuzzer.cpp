@@ -5,6 +5,7 @@
 // successful "/A" leaves a present device with the hardware ID, a failed
 // one no device it created; nothing leaks, and what no lookup names
 // survives (the sentinels).
+#include "machine_paths.h"
 #include "support.h"
 
 #include "variant.h"
@@ -19,13 +20,6 @@
 
 namespace {
 
-const char kClassKey[] = "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}";
-const char kVideoKey[] = "SYSTEM\\CurrentControlSet\\Control\\Video";
-const char kProfileVideoKey[] =
-    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video";
-const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
-const char kServiceVideoKey[] = "SYSTEM\\CurrentControlSet\\Services\\QVMIRROR\\VIDEO";
-const char kReinstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Reinstall";
 const char kRemoveLog[] = "C:\\Dravmel\\remove.log";
 const char kInstallLog[] = "C:\\Dravmel\\install.log";
 const char kDisplayGuid[] = "{4D36E968-E325-11CE-BFC1-08002BE10318}";
@@ -39,13 +33,13 @@ const char* const kFolders[] = {
     "C:\\Windows\\System32\\ReinstallBackups\\0000\\DriverFiles",
 };
 const char* const kFileNames[] = {QV_MIRROR_INF, QV_MIRROR_DLL, QV_MIRROR_SYS, QV_MIRROR_PNF, "oem1.inf", "oem1.pnf"};
-const char* const kTreeParents[] = {kVideoKey, kProfileVideoKey, kReinstallKey, kServiceVideoKey, kClassKey};
+const std::string kTreeParents[] = {kVideoKey, kProfileVideoKey, kReinstallKey, kServiceVideoKey, kDisplayClassKey};
 const REGSAM kDenials[] = {KEY_READ, KEY_WRITE, KEY_ALL_ACCESS, DELETE};
 const DWORD kValueTypes[] = {REG_NONE, REG_SZ, REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ, REG_BINARY, REG_DWORD, REG_NONE};
 
 // What no lookup names unless the input spells it out.
 const char kSentinel[] = "DravmelKeep";
-const char* const kSentinelKeyParents[] = {kVideoKey, kProfileVideoKey, kReinstallKey, kServicesKey, kClassKey};
+const std::string kSentinelKeyParents[] = {kVideoKey, kProfileVideoKey, kReinstallKey, kServicesKey, kDisplayClassKey};
 const char* const kSentinelFiles[] = {
     "C:\\Windows\\System32\\DravmelKeep.dll",
     "C:\\Windows\\System32\\drivers\\DravmelKeep.sys",
@@ -118,8 +112,8 @@ Machine Decode(const uint8_t* data, size_t size) {
     winsim::SetRestartRequired((flags & 2) != 0);
 
     if (machine.sentinels) {
-        for (const char* parent : kSentinelKeyParents) {
-            fuzz::Check(winsim::SetRegistryString(std::string(parent) + "\\" + kSentinel, "Keep", "1"),
+        for (const std::string& parent : kSentinelKeyParents) {
+            fuzz::Check(winsim::SetRegistryString(parent + "\\" + kSentinel, "Keep", "1"),
                         "could not put a sentinel key");
         }
         for (const char* file : kSentinelFiles) {
@@ -139,14 +133,14 @@ Machine Decode(const uint8_t* data, size_t size) {
         const unsigned extra = op >> 3;
         switch (op & 7) {
         case 0: {
-            const std::string key = std::string(kClassKey) + "\\" + in.Bytes();
+            const std::string key = kDisplayClassKey + "\\" + in.Bytes();
             winsim::CreateRegistryKey(key);
             SetValue(in, key, "MatchingDeviceId");
             SetValue(in, key, "InfPath");
             break;
         }
         case 1: {
-            const std::string key = std::string(kVideoKey) + "\\" + in.Bytes();
+            const std::string key = kVideoKey + "\\" + in.Bytes();
             winsim::CreateRegistryKey(key);
             if (extra & 1) {
                 winsim::CreateRegistryKey(key + "\\0000");
@@ -159,7 +153,7 @@ Machine Decode(const uint8_t* data, size_t size) {
             SetValue(in, kServiceVideoKey, "VideoID");
             break;
         case 3: {
-            const std::string key = std::string(kReinstallKey) + "\\" + in.Bytes();
+            const std::string key = kReinstallKey + "\\" + in.Bytes();
             winsim::CreateRegistryKey(key);
             SetValue(in, key, "DeviceDesc");
             SetValue(in, key, "ReinstallString");
@@ -228,8 +222,8 @@ Machine Decode(const uint8_t* data, size_t size) {
             break;
         }
         case 7: {
-            const char* parent = kTreeParents[in.Byte() % (sizeof(kTreeParents) / sizeof(kTreeParents[0]))];
-            const std::string key = std::string(parent) + "\\" + in.Bytes();
+            const std::string& parent = kTreeParents[in.Byte() % (sizeof(kTreeParents) / sizeof(kTreeParents[0]))];
+            const std::string key = parent + "\\" + in.Bytes();
             if (winsim::CreateRegistryKey(key) && (extra & 1)) {
                 winsim::DenyRegistryAccess(key, kDenials[(extra >> 1) % 4]);
             }
@@ -251,8 +245,8 @@ bool Contains(const std::string& text, const std::string& part) {
 }
 
 void CheckSentinels(const std::string& run) {
-    for (const char* parent : kSentinelKeyParents) {
-        const std::string key = std::string(parent) + "\\" + kSentinel;
+    for (const std::string& parent : kSentinelKeyParents) {
+        const std::string key = parent + "\\" + kSentinel;
         fuzz::Check(winsim::GetRegistryString(key, "Keep") == std::string("1"),
                     run + ": removed a key no lookup named: " + key);
     }

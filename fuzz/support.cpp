@@ -1,5 +1,6 @@
 #include "support.h"
 
+#include "machine_paths.h"
 #include "package_files.h"
 #include "variant.h"
 
@@ -16,7 +17,6 @@ const char kDefaultLog[] = "C:\\Users\\user\\AppData\\Local\\Temp\\\\QVDRAVMEL.L
 
 namespace {
 
-const char kMirrorId[] = "Orvenik_Tallomer_Mirror";
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
@@ -110,7 +110,7 @@ std::string Escape(const std::string& bytes) {
 }
 
 bool ListsMirrorId(const std::string& multiString) {
-    const std::string id(kMirrorId, sizeof(kMirrorId));  // with its terminator
+    const std::string id = kMirrorHardwareId + '\0';  // with its terminator
     size_t start = 0;
     while (start < multiString.size() && multiString[start] != '\0') {
         const size_t end = multiString.find('\0', start);

@@ -3,6 +3,7 @@
 #include "common.h"
 #include "driver_package.h"
 #include "install.h"
+#include "machine_paths.h"
 #include "trace_harness.h"
 #include "variant.h"
 #include "winsim_test.h"
@@ -18,7 +19,6 @@ using Lines = std::vector<std::string>;
 
 const std::string kPackage = "C:\\Drv";
 const std::string kInfPath = kPackage + "\\" QV_MIRROR_INF;
-const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QVMIRROR";
 const std::string kMirrorIds = winsim::MultiString({"Orvenik_Tallomer_Mirror"});
 constexpr DWORD kNoSuchDevInst = 0xE000020B;
 

@@ -5,6 +5,7 @@
 // takes when values are at and past the buffer sizes, unterminated or
 // oddly shaped is checked by the hostile tests (tests/robustness/hostile).
 #include "common.h"
+#include "machine_paths.h"
 #include "trace_harness.h"
 #include "uninstall.h"
 #include "winsim_test.h"
@@ -22,16 +23,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const std::string kClassKey =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}";
-const std::string kVideoKey = "SYSTEM\\CurrentControlSet\\Control\\Video";
-const std::string kServiceVideoKey = "SYSTEM\\CurrentControlSet\\Services\\QVMIRROR\\VIDEO";
-const std::string kProfileVideoKey =
-    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video";
-const std::string kReinstallKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Reinstall";
 
-const std::string kHardwareId = "Orvenik_Tallomer_Mirror";
-const std::string kDeviceDesc = "Orvenik Tallomer graphics driver";
 const std::string kOemInf = "C:\\Windows\\INF\\oem7.inf";
 const std::string kBackupInf = "C:\\Windows\\System32\\ReinstallBackups\\0003\\DriverFiles\\QVMIRx64.INF";
 const std::string kBackupDir = "C:\\Windows\\System32\\ReinstallBackups\\0003\\DriverFiles";
@@ -77,7 +69,7 @@ void SetString(const std::string& key, const std::string& name, const std::strin
     ASSERT_TRUE(winsim::SetRegistryString(key, name, text));
 }
 
-std::string ClassSubKey(const std::string& name) { return kClassKey + "\\" + name; }
+std::string ClassSubKey(const std::string& name) { return kDisplayClassKey + "\\" + name; }
 std::string VideoSubKey(const std::string& guid) { return kVideoKey + "\\" + guid + "\\Video"; }
 std::string ReinstallSubKey(const std::string& name) { return kReinstallKey + "\\" + name; }
 
@@ -244,11 +236,11 @@ TEST_P(PathLookupTest, GivesThePathOrTheReason) {
 PathCase NotAFileName(const char* name, const std::string& infPath) {
     return {name, PathLookup::kOemInf,
             [infPath] {
-                DisplayDriver("0000", kHardwareId, infPath);
-                DisplayDriver("0001", kHardwareId, "oem7.inf");
+                DisplayDriver("0000", kMirrorHardwareId, infPath);
+                DisplayDriver("0001", kMirrorHardwareId, "oem7.inf");
             },
             ERROR_INVALID_DATA, "",
-            Cat({{OemMatchLine(0, "0000", kHardwareId),
+            Cat({{OemMatchLine(0, "0000", kMirrorHardwareId),
                   OemLine(" Error: InfPath is not a file name. [" + infPath + "]")},
                  OemNotFound(ERROR_INVALID_DATA)})};
 }
@@ -319,61 +311,62 @@ INSTANTIATE_TEST_SUITE_P(
         // An ID that only begins with the mirror's, and another driver's, come first.
         PathCase{"MatchBehindOtherIds", PathLookup::kOemInf,
                  [] {
-                     DisplayDriver("0000", kHardwareId + "_Old", "oem3.inf");
+                     DisplayDriver("0000", kMirrorHardwareId + "_Old", "oem3.inf");
                      DisplayDriver("0001", "PCI\\VEN_8086&DEV_1234", "oem4.inf");
-                     DisplayDriver("0002", kHardwareId, "oem7.inf");
+                     DisplayDriver("0002", kMirrorHardwareId, "oem7.inf");
                  },
                  0, kOemInf,
-                 Cat({{OemMatchLine(0, "0000", kHardwareId + "_Old"), OemMatchLine(1, "0001", "PCI\\VEN_8086&DEV_1234"),
-                       OemMatchLine(2, "0002", kHardwareId)},
+                 Cat({{OemMatchLine(0, "0000", kMirrorHardwareId + "_Old"),
+                       OemMatchLine(1, "0001", "PCI\\VEN_8086&DEV_1234"), OemMatchLine(2, "0002", kMirrorHardwareId)},
                       OemFound("oem7.inf")})},
         PathCase{"FirstMatchWithoutInfPathEndsTheSearch", PathLookup::kOemInf,
                  [] {
-                     SetString(ClassSubKey("0000"), "MatchingDeviceId", kHardwareId);
-                     DisplayDriver("0001", kHardwareId, "oem9.inf");
+                     SetString(ClassSubKey("0000"), "MatchingDeviceId", kMirrorHardwareId);
+                     DisplayDriver("0001", kMirrorHardwareId, "oem9.inf");
                  },
                  ERROR_FILE_NOT_FOUND, "",
-                 Cat({{OemMatchLine(0, "0000", kHardwareId), OemLine(" Error: RegQueryValueEx(Err=2) Value=InfPath"),
-                       Report(ERROR_FILE_NOT_FOUND)},
+                 Cat({{OemMatchLine(0, "0000", kMirrorHardwareId),
+                       OemLine(" Error: RegQueryValueEx(Err=2) Value=InfPath"), Report(ERROR_FILE_NOT_FOUND)},
                       OemNotFound(ERROR_FILE_NOT_FOUND)})},
         PathCase{"UnreadableSubKeysArePassedOver", PathLookup::kOemInf,
                  [] {
-                     DisplayDriver("0000", kHardwareId, "oem1.inf");
+                     DisplayDriver("0000", kMirrorHardwareId, "oem1.inf");
                      ASSERT_TRUE(winsim::DenyRegistryAccess(ClassSubKey("0000"), KEY_READ));
                      ASSERT_TRUE(winsim::CreateRegistryKey(ClassSubKey("0001")));
-                     DisplayDriver("0002", kHardwareId, "oem7.inf");
+                     DisplayDriver("0002", kMirrorHardwareId, "oem7.inf");
                  },
                  0, kOemInf,
                  Cat({{OemLine("[0] Key=[0000] Error: RegOpenKeyEx(Err=5)"), Report(ERROR_ACCESS_DENIED),
                        OemLine("[1] Key=[0001] Error: RegQueryValueEx(Err=2) Value=MatchingDeviceId"),
-                       Report(ERROR_FILE_NOT_FOUND), OemMatchLine(2, "0002", kHardwareId)},
+                       Report(ERROR_FILE_NOT_FOUND), OemMatchLine(2, "0002", kMirrorHardwareId)},
                       OemFound("oem7.inf")})},
         PathCase{"DeniedClassKeyIsReported", PathLookup::kOemInf,
                  [] {
-                     DisplayDriver("0000", kHardwareId, "oem7.inf");
-                     ASSERT_TRUE(winsim::DenyRegistryAccess(kClassKey, KEY_READ));
+                     DisplayDriver("0000", kMirrorHardwareId, "oem7.inf");
+                     ASSERT_TRUE(winsim::DenyRegistryAccess(kDisplayClassKey, KEY_READ));
                  },
                  ERROR_ACCESS_DENIED, "",
-                 {OemLine("Error: RegOpenKeyEx(Err=5) [" + kClassKey + "]"), Report(ERROR_ACCESS_DENIED)}},
+                 {OemLine("Error: RegOpenKeyEx(Err=5) [" + kDisplayClassKey + "]"), Report(ERROR_ACCESS_DENIED)}},
         PathCase{"WithoutWindowsFolderNothingIsFound", PathLookup::kOemInf,
                  [] {
-                     DisplayDriver("0000", kHardwareId, "oem7.inf");
+                     DisplayDriver("0000", kMirrorHardwareId, "oem7.inf");
                      winsim::FailEveryCall("GetWindowsDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
                  },
                  ERROR_NOT_ENOUGH_MEMORY, "",
-                 {OemMatchLine(0, "0000", kHardwareId), OemLine("InfFileName=[oem7.inf]"),
+                 {OemMatchLine(0, "0000", kMirrorHardwareId), OemLine("InfFileName=[oem7.inf]"),
                   OemLine("Error: GetWindowsDirectory(Err=8)"), Report(ERROR_NOT_ENOUGH_MEMORY)}},
         NotAFileName("EmptyInfPath", ""), NotAFileName("InfPathWithForwardSlash", "a/b.inf"),
         NotAFileName("InfPathDotDot", ".."), NotAFileName("InfPathDot", "."),
         PathCase{"SubKeyNameOf32EndsTheEnumeration", PathLookup::kOemInf,
-                 [] { DisplayDriver(kName32, kHardwareId, "oem7.inf"); }, ERROR_MORE_DATA, "",
+                 [] { DisplayDriver(kName32, kMirrorHardwareId, "oem7.inf"); }, ERROR_MORE_DATA, "",
                  {OemLine("Error: RegEnumKeyEx(Err=234)"), Report(ERROR_MORE_DATA)}},
-        PathCase{"PathOf259Fits", PathLookup::kOemInf, [] { DisplayDriver("0000", kHardwareId, kInfName244); }, 0,
+        PathCase{"PathOf259Fits", PathLookup::kOemInf, [] { DisplayDriver("0000", kMirrorHardwareId, kInfName244); }, 0,
                  "C:\\Windows\\INF\\" + kInfName244,
-                 Cat({{OemMatchLine(0, "0000", kHardwareId)}, OemFound(kInfName244)})},
-        PathCase{"PathOf260IsRefused", PathLookup::kOemInf, [] { DisplayDriver("0000", kHardwareId, kInfName245); },
+                 Cat({{OemMatchLine(0, "0000", kMirrorHardwareId)}, OemFound(kInfName244)})},
+        PathCase{"PathOf260IsRefused", PathLookup::kOemInf,
+                 [] { DisplayDriver("0000", kMirrorHardwareId, kInfName245); },
                  ERROR_FILENAME_EXCED_RANGE, "",
-                 {OemMatchLine(0, "0000", kHardwareId), OemLine("InfFileName=[" + kInfName245 + "]"),
+                 {OemMatchLine(0, "0000", kMirrorHardwareId), OemLine("InfFileName=[" + kInfName245 + "]"),
                   OemLine("Error: Path too long. [C:\\Windows\\INF\\" + kInfName245 + "]"),
                   Report(ERROR_FILENAME_EXCED_RANGE)}},
     }, kOemFound)),
@@ -394,12 +387,12 @@ INSTANTIATE_TEST_SUITE_P(
 const PathCase kReinstallFound{"DescriptionInOtherCaseMatches", PathLookup::kReinstall,
                                [] {
                                    ReinstallEntry("0000", "Microsoft Basic Display Driver", "C:\\x\\basic.inf");
-                                   ReinstallEntry("0001", kDeviceDesc + " v2", "C:\\y\\QVMIRx64.INF");
+                                   ReinstallEntry("0001", kMirrorDeviceDesc + " v2", "C:\\y\\QVMIRx64.INF");
                                    ReinstallEntry("0003", kDescUpper, kBackupInf);
                                },
                                0, ReinstallSubKey("0003"),
                                {ReinstallDescLine(0, "0000", "Microsoft Basic Display Driver"),
-                                ReinstallDescLine(1, "0001", kDeviceDesc + " v2"),
+                                ReinstallDescLine(1, "0001", kMirrorDeviceDesc + " v2"),
                                 ReinstallDescLine(2, "0003", kDescUpper),
                                 ExitLine(PathLookup::kReinstall, ReinstallSubKey("0003"))},
                                kBackupDir};
@@ -416,31 +409,32 @@ INSTANTIATE_TEST_SUITE_P(
                   ReinstallLine(" <-- QV_GetReinstallRegPath( NOT FOUND )")}},
         PathCase{"UnreadableEntriesArePassedOver", PathLookup::kReinstall,
                  [] {
-                     ReinstallEntry("0000", kDeviceDesc, "C:\\x\\QVMIRx64.INF");
+                     ReinstallEntry("0000", kMirrorDeviceDesc, "C:\\x\\QVMIRx64.INF");
                      ASSERT_TRUE(winsim::DenyRegistryAccess(ReinstallSubKey("0000"), KEY_READ));
                      SetString(ReinstallSubKey("0001"), "ReinstallString", "C:\\y\\QVMIRx64.INF");
-                     ReinstallEntry("0003", kDeviceDesc, kBackupInf);
+                     ReinstallEntry("0003", kMirrorDeviceDesc, kBackupInf);
                  },
                  0, ReinstallSubKey("0003"),
                  {ReinstallLine("Error: RegOpenKeyEx(Err=5) [0000]"), Report(ERROR_ACCESS_DENIED),
                   ReinstallLine("Error: RegQueryValueEx(Err=2) Value=DeviceDesc"), Report(ERROR_FILE_NOT_FOUND),
-                  ReinstallDescLine(2, "0003", kDeviceDesc), ExitLine(PathLookup::kReinstall, ReinstallSubKey("0003"))},
+                  ReinstallDescLine(2, "0003", kMirrorDeviceDesc),
+                  ExitLine(PathLookup::kReinstall, ReinstallSubKey("0003"))},
                  kBackupDir},
         PathCase{"FirstMatchWithoutReinstallStringEndsTheSearch", PathLookup::kReinstall,
                  [] {
-                     SetString(ReinstallSubKey("0001"), "DeviceDesc", kDeviceDesc);
-                     ReinstallEntry("0003", kDeviceDesc, kBackupInf);
+                     SetString(ReinstallSubKey("0001"), "DeviceDesc", kMirrorDeviceDesc);
+                     ReinstallEntry("0003", kMirrorDeviceDesc, kBackupInf);
                  },
                  ERROR_FILE_NOT_FOUND, "",
-                 {ReinstallDescLine(0, "0001", kDeviceDesc),
+                 {ReinstallDescLine(0, "0001", kMirrorDeviceDesc),
                   ReinstallLine("Error: RegQueryValueEx(Err=2) Value=ReinstallString"), Report(ERROR_FILE_NOT_FOUND)}},
         PathCase{"ReinstallStringWithoutFolder", PathLookup::kReinstall,
-                 [] { ReinstallEntry("0003", kDeviceDesc, "QVMIRx64.INF"); }, ERROR_INVALID_DATA, "",
-                 {ReinstallDescLine(0, "0003", kDeviceDesc),
+                 [] { ReinstallEntry("0003", kMirrorDeviceDesc, "QVMIRx64.INF"); }, ERROR_INVALID_DATA, "",
+                 {ReinstallDescLine(0, "0003", kMirrorDeviceDesc),
                   ReinstallLine("Error: ReinstallString has no folder. [QVMIRx64.INF]"), Report(ERROR_INVALID_DATA)}},
         PathCase{"KeyPathOf260IsRefused", PathLookup::kReinstall,
-                 [] { ReinstallEntry(kSubKey208, kDeviceDesc, kBackupInf); }, ERROR_FILENAME_EXCED_RANGE, "",
-                 {ReinstallDescLine(0, kSubKey208, kDeviceDesc),
+                 [] { ReinstallEntry(kSubKey208, kMirrorDeviceDesc, kBackupInf); }, ERROR_FILENAME_EXCED_RANGE, "",
+                 {ReinstallDescLine(0, kSubKey208, kMirrorDeviceDesc),
                   ReinstallLine("Error: Path too long. [" + ReinstallSubKey(kSubKey208) + "]"),
                   Report(ERROR_FILENAME_EXCED_RANGE)}},
     }, kReinstallFound)),
@@ -451,7 +445,7 @@ class ReinstallDirectoryLookupTest : public WinsimTest {};
 // The folder goes straight into the caller's buffer: one too small is the
 // registry's ERROR_MORE_DATA with the bytes the value needs.
 TEST_F(ReinstallDirectoryLookupTest, SmallDirectoryBufferGetsTheSizeToRetryWith) {
-    ReinstallEntry("0003", kDeviceDesc, kBackupInf);
+    ReinstallEntry("0003", kMirrorDeviceDesc, kBackupInf);
     ResultBuffer regPath;
     ResultBuffer directory;
     directory.size = 20;
@@ -461,7 +455,8 @@ TEST_F(ReinstallDirectoryLookupTest, SmallDirectoryBufferGetsTheSizeToRetryWith)
     EXPECT_EQ(directory.Value(), "");
     EXPECT_EQ(directory.size, static_cast<DWORD>(kBackupInf.size() + 1));
     EXPECT_TRUE(directory.UntouchedFrom(20));
-    EXPECT_EQ(Trace(), (Lines{EntryLine(PathLookup::kReinstall, regPath), ReinstallDescLine(0, "0003", kDeviceDesc),
+    EXPECT_EQ(Trace(), (Lines{EntryLine(PathLookup::kReinstall, regPath),
+                              ReinstallDescLine(0, "0003", kMirrorDeviceDesc),
                               ReinstallLine("Error: RegQueryValueEx(Err=234) Value=ReinstallString"),
                               Report(ERROR_MORE_DATA)}));
 

@@ -1,6 +1,7 @@
 // The "/R" operation end to end against the simulated machine, with the
 // service control and device removal it drives.
 #include "driver_package.h"
+#include "machine_paths.h"
 #include "trace_harness.h"
 #include "uninstall.h"
 #include "variant.h"
@@ -14,17 +15,10 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const char kVideo[] = "SYSTEM\\CurrentControlSet\\Control\\Video";
-const char kProfileVideo[] =
-    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video";
-const char kReinstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Reinstall";
-const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QVMIRROR";
 const char kGuidA[] = "{11111111-2222-3333-4444-555555555555}";
 const char kGuidB[] = "{AAAAAAAA-2222-3333-4444-555555555555}";
 const char kOtherGuid[] = "{55555555-2222-3333-4444-555555555555}";
-const std::string kSystem = "C:\\Windows\\System32";
 const std::string kBackup = "C:\\Windows\\System32\\ReinstallBackups\\0003\\DriverFiles";
-const std::string kLastGood = "C:\\Windows\\LastGood\\System32";
 
 bool Contains(const Lines& lines, const std::string& line) {
     return std::find(lines.begin(), lines.end(), line) != lines.end();
@@ -41,8 +35,8 @@ std::string Oem(const char* extension) {
 }
 
 void AddVideoKey(const char* guid, const char* service) {
-    ASSERT_TRUE(winsim::SetRegistryString(std::string(kVideo) + "\\" + guid + "\\Video", "Service", service));
-    ASSERT_TRUE(winsim::CreateRegistryKey(std::string(kVideo) + "\\" + guid + "\\0000"));
+    ASSERT_TRUE(winsim::SetRegistryString(kVideoKey + "\\" + guid + "\\Video", "Service", service));
+    ASSERT_TRUE(winsim::CreateRegistryKey(kVideoKey + "\\" + guid + "\\0000"));
 }
 
 // What an installation leaves on Windows, beyond what "/A" itself makes.
@@ -52,28 +46,28 @@ void CompleteInstallation() {
     AddVideoKey(kGuidA, "QVMIRROR");
     AddVideoKey(kGuidB, "qvmirror");
     AddVideoKey(kOtherGuid, "OTHERVID");
-    ASSERT_TRUE(winsim::SetRegistryString(std::string(kServiceKey) + "\\VIDEO", "VideoID", kGuidA));
-    ASSERT_TRUE(winsim::SetRegistryDword(std::string(kProfileVideo) + "\\" + kGuidA + "\\0000", "Attach.ToDesktop", 0));
-    ASSERT_TRUE(winsim::SetRegistryString(std::string(kReinstall) + "\\0003", "DeviceDesc",
+    ASSERT_TRUE(winsim::SetRegistryString(kServiceKey + "\\VIDEO", "VideoID", kGuidA));
+    ASSERT_TRUE(winsim::SetRegistryDword(kProfileVideoKey + "\\" + kGuidA + "\\0000", "Attach.ToDesktop", 0));
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0003", "DeviceDesc",
                                           "Orvenik Tallomer graphics driver"));
-    ASSERT_TRUE(winsim::SetRegistryString(std::string(kReinstall) + "\\0003", "ReinstallString",
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0003", "ReinstallString",
                                           kBackup + "\\" QV_MIRROR_INF));
-    ASSERT_TRUE(winsim::SetRegistryString(std::string(kReinstall) + "\\0001", "DeviceDesc", "Another adapter"));
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0001", "DeviceDesc", "Another adapter"));
     ASSERT_TRUE(winsim::MakeDirectories(kBackup));
-    ASSERT_TRUE(winsim::MakeDirectories(kLastGood + "\\drivers"));
-    ASSERT_TRUE(winsim::MakeDirectories(kSystem + "\\drivers"));
+    ASSERT_TRUE(winsim::MakeDirectories(kLastGoodFolder + "\\drivers"));
+    ASSERT_TRUE(winsim::MakeDirectories(kSystemFolder + "\\drivers"));
     for (const char* file : {QV_MIRROR_DLL, QV_MIRROR_SYS, QV_MIRROR_INF, QV_MIRROR_PNF}) {
         ASSERT_TRUE(winsim::PutFile(kBackup + "\\" + file, file));
     }
-    ASSERT_TRUE(winsim::PutFile(kSystem + "\\" QV_MIRROR_DLL, "dll"));
-    ASSERT_TRUE(winsim::PutFile(kSystem + "\\drivers\\" QV_MIRROR_SYS, "sys"));
-    ASSERT_TRUE(winsim::PutFile(kLastGood + "\\" QV_MIRROR_DLL, "dll", FILE_ATTRIBUTE_READONLY));
-    ASSERT_TRUE(winsim::PutFile(kLastGood + "\\drivers\\" QV_MIRROR_SYS, "sys"));
+    ASSERT_TRUE(winsim::PutFile(kSystemFolder + "\\" QV_MIRROR_DLL, "dll"));
+    ASSERT_TRUE(winsim::PutFile(kSystemFolder + "\\drivers\\" QV_MIRROR_SYS, "sys"));
+    ASSERT_TRUE(winsim::PutFile(kLastGoodFolder + "\\" QV_MIRROR_DLL, "dll", FILE_ATTRIBUTE_READONLY));
+    ASSERT_TRUE(winsim::PutFile(kLastGoodFolder + "\\drivers\\" QV_MIRROR_SYS, "sys"));
     const std::string oem = Oem(".inf");
     ASSERT_FALSE(oem.empty());
     ASSERT_TRUE(winsim::PutFile(oem.substr(0, oem.size() - 4) + ".pnf", "precompiled"));
     // The miniport is loaded: its file is in use until the restart.
-    ASSERT_TRUE(winsim::SetFileInUse(kSystem + "\\drivers\\" QV_MIRROR_SYS));
+    ASSERT_TRUE(winsim::SetFileInUse(kSystemFolder + "\\drivers\\" QV_MIRROR_SYS));
     winsim::ClearDebugOutput();
 }
 
@@ -113,22 +107,22 @@ TEST_F(UninstallTest, FullInstallationIsRemoved) {
     EXPECT_FALSE(winsim::FindService("QVMIRROR"));
     EXPECT_FALSE(winsim::Exists(oemInf));
     EXPECT_FALSE(winsim::Exists(oemPnf));
-    EXPECT_FALSE(winsim::RegistryKeyExists(std::string(kVideo) + "\\" + kGuidA));
-    EXPECT_FALSE(winsim::RegistryKeyExists(std::string(kVideo) + "\\" + kGuidB));
-    EXPECT_TRUE(winsim::RegistryKeyExists(std::string(kVideo) + "\\" + kOtherGuid + "\\Video"));
-    EXPECT_FALSE(winsim::RegistryKeyExists(std::string(kProfileVideo) + "\\" + kGuidA));
-    EXPECT_TRUE(winsim::RegistryKeyExists(kProfileVideo));
-    EXPECT_FALSE(winsim::RegistryKeyExists(std::string(kReinstall) + "\\0003"));
-    EXPECT_TRUE(winsim::RegistryKeyExists(std::string(kReinstall) + "\\0001"));
+    EXPECT_FALSE(winsim::RegistryKeyExists(kVideoKey + "\\" + kGuidA));
+    EXPECT_FALSE(winsim::RegistryKeyExists(kVideoKey + "\\" + kGuidB));
+    EXPECT_TRUE(winsim::RegistryKeyExists(kVideoKey + "\\" + kOtherGuid + "\\Video"));
+    EXPECT_FALSE(winsim::RegistryKeyExists(kProfileVideoKey + "\\" + kGuidA));
+    EXPECT_TRUE(winsim::RegistryKeyExists(kProfileVideoKey));
+    EXPECT_FALSE(winsim::RegistryKeyExists(kReinstallKey + "\\0003"));
+    EXPECT_TRUE(winsim::RegistryKeyExists(kReinstallKey + "\\0001"));
     for (const char* file : {QV_MIRROR_DLL, QV_MIRROR_SYS, QV_MIRROR_INF, QV_MIRROR_PNF}) {
         EXPECT_FALSE(winsim::Exists(kBackup + "\\" + file)) << file;
     }
-    EXPECT_FALSE(winsim::Exists(kLastGood + "\\" QV_MIRROR_DLL));
-    EXPECT_FALSE(winsim::Exists(kLastGood + "\\drivers\\" QV_MIRROR_SYS));
+    EXPECT_FALSE(winsim::Exists(kLastGoodFolder + "\\" QV_MIRROR_DLL));
+    EXPECT_FALSE(winsim::Exists(kLastGoodFolder + "\\drivers\\" QV_MIRROR_SYS));
 
     // The display driver always waits for the restart; the miniport in use too.
-    const std::string dll = kSystem + "\\" QV_MIRROR_DLL;
-    const std::string sys = kSystem + "\\drivers\\" QV_MIRROR_SYS;
+    const std::string dll = kSystemFolder + "\\" QV_MIRROR_DLL;
+    const std::string sys = kSystemFolder + "\\drivers\\" QV_MIRROR_SYS;
     EXPECT_TRUE(winsim::Exists(dll));
     EXPECT_TRUE(winsim::Exists(sys));
     EXPECT_EQ(winsim::PendingFileOperations(),
@@ -173,7 +167,7 @@ TEST_F(UninstallTest, SecondRemovalBeforeTheRestartEndsWith0) {
     EXPECT_EQ(winsim::PendingFileOperations().size(), 4u);
     EXPECT_TRUE(Contains(Trace(), "qvOpenService: ERROR: OpenService(Err=1060)\n"));
     winsim::Restart();
-    EXPECT_FALSE(winsim::Exists(kSystem + "\\" QV_MIRROR_DLL));
+    EXPECT_FALSE(winsim::Exists(kSystemFolder + "\\" QV_MIRROR_DLL));
 }
 
 TEST_F(UninstallTest, OemInfWithoutExtensionHasNoPrecompiledForm) {

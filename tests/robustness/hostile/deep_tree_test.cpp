@@ -87,10 +87,10 @@ TEST_P(DeepTreeRemovalTest, EndsAndLeavesOnlyWhatNoPathReaches) {
     EXPECT_LT(winsim::CallCount("RegEnumKeyExA"), 2000u);
 }
 
-const std::string kVideoA = Key(kVideo, kGuidA);
-const std::string kProfileA = Key(kProfileVideo, kGuidA);
-const std::string kReinstallEntry = Key(kReinstall, "0003");
-const Lines kVideoLeft = {Key(kVideo, kGuidB), Key(kVideoA, "0000"), Key(kVideoA, "Video")};
+const std::string kVideoA = Key(kVideoKey, kGuidA);
+const std::string kProfileA = Key(kProfileVideoKey, kGuidA);
+const std::string kReinstallEntry = Key(kReinstallKey, "0003");
+const Lines kVideoLeft = {Key(kVideoKey, kGuidB), Key(kVideoA, "0000"), Key(kVideoA, "Video")};
 
 Lines BackupFiles() {
     Lines files;

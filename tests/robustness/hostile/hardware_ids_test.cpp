@@ -33,17 +33,17 @@ struct IdListCase {
 void PrintTo(const IdListCase& param, std::ostream* os) { *os << param.name; }
 
 const IdListCase kIdListCases[] = {
-    {"Id", winsim::MultiString({kHardwareId}), true},
-    {"IdWithoutClosingEmptyString", kHardwareId + kNul, true},
-    {"IdAfterOthers", winsim::MultiString({"PCI\\VEN_1234", "ROOT\\X", kHardwareId}), true},
-    {"IdAfterAStringOf300", std::string(300, 'p') + kNul + kHardwareId + kNul + kNul, true},
-    {"IdAtTheEndOf64KiB", ManyStrings(2048, 31) + kHardwareId + kNul + kNul, true},
-    {"IdWithoutTerminator", kHardwareId, false},
-    {"ListEndingInsideTheId", "A" + kNul + kHardwareId.substr(0, 10), false},
-    {"ListEndingBeforeTheIdsTerminator", "A" + kNul + kHardwareId, false},
-    {"IdAfterTheClosingEmptyString", "A" + kNul + kNul + kHardwareId + kNul + kNul, false},
-    {"IdInsideALongerString", "X" + kHardwareId + kNul + kNul, false},
-    {"IdWithASuffix", kHardwareId + "X" + kNul + kNul, false},
+    {"Id", winsim::MultiString({kMirrorHardwareId}), true},
+    {"IdWithoutClosingEmptyString", kMirrorHardwareId + kNul, true},
+    {"IdAfterOthers", winsim::MultiString({"PCI\\VEN_1234", "ROOT\\X", kMirrorHardwareId}), true},
+    {"IdAfterAStringOf300", std::string(300, 'p') + kNul + kMirrorHardwareId + kNul + kNul, true},
+    {"IdAtTheEndOf64KiB", ManyStrings(2048, 31) + kMirrorHardwareId + kNul + kNul, true},
+    {"IdWithoutTerminator", kMirrorHardwareId, false},
+    {"ListEndingInsideTheId", "A" + kNul + kMirrorHardwareId.substr(0, 10), false},
+    {"ListEndingBeforeTheIdsTerminator", "A" + kNul + kMirrorHardwareId, false},
+    {"IdAfterTheClosingEmptyString", "A" + kNul + kNul + kMirrorHardwareId + kNul + kNul, false},
+    {"IdInsideALongerString", "X" + kMirrorHardwareId + kNul + kNul, false},
+    {"IdWithASuffix", kMirrorHardwareId + "X" + kNul + kNul, false},
     {"ClosingEmptyStringOnly", kNul, false},
     {"TwoTerminatorsOnly", kNul + kNul, false},
     {"NoProperty", std::nullopt, false},
@@ -77,7 +77,7 @@ TEST_P(HardwareIdRemovalTest, RemovesEveryMatchingDeviceAndNoOther) {
         expected.devices.push_back(kHostileDevice);
     }
     ExpectRemoved(before, after, expected);
-    EXPECT_EQ(CountTraced("QV_DeviceDriverUninstall", "Found! [" + kHardwareId + "]\n"),
+    EXPECT_EQ(CountTraced("QV_DeviceDriverUninstall", "Found! [" + kMirrorHardwareId + "]\n"),
               test.endsTheLookup ? 0u : (test.matches ? 2u : 1u));
     EXPECT_EQ(Traced("QV_DisplayError", "GetDeviceRegistryProperty FAILURE: Code=1784 : The supplied user buffer is "
                                         "not valid for the requested operation.\r\n\n"),

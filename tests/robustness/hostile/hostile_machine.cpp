@@ -90,8 +90,8 @@ void PutInstallation() {
     // The mirror: its device, driver key, INF copy and service.
     winsim::Device mirror;
     mirror.instance_id = kMirrorDevice;
-    mirror.hardware_ids = winsim::MultiString({kHardwareId});
-    mirror.description = kDeviceDesc;
+    mirror.hardware_ids = winsim::MultiString({kMirrorHardwareId});
+    mirror.description = kMirrorDeviceDesc;
     mirror.service = "QVMIRROR";
     mirror.driver = "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0002";
     ASSERT_TRUE(winsim::AddDevice(mirror));
@@ -103,22 +103,22 @@ void PutInstallation() {
     service.name = "QVMIRROR";
     service.image_path = "\\SystemRoot\\System32\\drivers\\" QV_MIRROR_SYS;
     ASSERT_TRUE(winsim::AddService(service));
-    ASSERT_TRUE(winsim::SetRegistryString(kServiceVideo, "VideoID", kGuidA));
+    ASSERT_TRUE(winsim::SetRegistryString(kServiceVideoKey, "VideoID", kGuidA));
 
     // What Windows adds for a display driver: video, profile and reinstall entries.
-    ASSERT_TRUE(winsim::SetRegistryString(kVideo + "\\" + kGuidA + "\\Video", "Service", "QVMIRROR"));
-    ASSERT_TRUE(winsim::SetRegistryDword(kVideo + "\\" + kGuidA + "\\0000\\Settings", "Mode", 1));
-    ASSERT_TRUE(winsim::SetRegistryString(kVideo + "\\" + kGuidB + "\\Video", "Service", "qvmirror"));
-    ASSERT_TRUE(winsim::SetRegistryDword(kProfileVideo + "\\" + kGuidA + "\\0000", "Attach.ToDesktop", 0));
-    ASSERT_TRUE(winsim::SetRegistryString(kReinstall + "\\0003", "DeviceDesc", kDeviceDesc));
-    ASSERT_TRUE(winsim::SetRegistryString(kReinstall + "\\0003", "ReinstallString", kBackup + "\\" QV_MIRROR_INF));
+    ASSERT_TRUE(winsim::SetRegistryString(kVideoKey + "\\" + kGuidA + "\\Video", "Service", "QVMIRROR"));
+    ASSERT_TRUE(winsim::SetRegistryDword(kVideoKey + "\\" + kGuidA + "\\0000\\Settings", "Mode", 1));
+    ASSERT_TRUE(winsim::SetRegistryString(kVideoKey + "\\" + kGuidB + "\\Video", "Service", "qvmirror"));
+    ASSERT_TRUE(winsim::SetRegistryDword(kProfileVideoKey + "\\" + kGuidA + "\\0000", "Attach.ToDesktop", 0));
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0003", "DeviceDesc", kMirrorDeviceDesc));
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0003", "ReinstallString", kBackup + "\\" QV_MIRROR_INF));
     for (const char* file : kDriverFiles) {
         PutTracked(kBackup + "\\" + file, file);
     }
-    PutTracked(kSystem + "\\" QV_MIRROR_DLL, "dll");
-    PutTracked(kSystem + "\\drivers\\" QV_MIRROR_SYS, "sys");
-    PutTracked(kLastGood + "\\" QV_MIRROR_DLL, "dll", FILE_ATTRIBUTE_READONLY);
-    PutTracked(kLastGood + "\\drivers\\" QV_MIRROR_SYS, "sys");
+    PutTracked(kSystemFolder + "\\" QV_MIRROR_DLL, "dll");
+    PutTracked(kSystemFolder + "\\drivers\\" QV_MIRROR_SYS, "sys");
+    PutTracked(kLastGoodFolder + "\\" QV_MIRROR_DLL, "dll", FILE_ATTRIBUTE_READONLY);
+    PutTracked(kLastGoodFolder + "\\drivers\\" QV_MIRROR_SYS, "sys");
 
     // Another adapter, with the same kinds of entries.
     winsim::Device other;
@@ -132,12 +132,12 @@ void PutInstallation() {
     winsim::Service otherService;
     otherService.name = "OTHERVID";
     ASSERT_TRUE(winsim::AddService(otherService));
-    ASSERT_TRUE(winsim::SetRegistryString(kServices + "\\OTHERVID\\Device0", "VideoID", kGuidOther));
-    ASSERT_TRUE(winsim::SetRegistryString(kVideo + "\\" + kGuidOther + "\\Video", "Service", "OTHERVID"));
-    ASSERT_TRUE(winsim::CreateRegistryKey(kVideo + "\\" + kGuidOther + "\\0000"));
-    ASSERT_TRUE(winsim::SetRegistryDword(kProfileVideo + "\\" + kGuidOther + "\\0000", "Attach.ToDesktop", 1));
-    ASSERT_TRUE(winsim::SetRegistryString(kReinstall + "\\0001", "DeviceDesc", "Another adapter"));
-    ASSERT_TRUE(winsim::SetRegistryString(kReinstall + "\\0001", "ReinstallString", kOtherBackup + "\\other.inf"));
+    ASSERT_TRUE(winsim::SetRegistryString(kServicesKey + "\\OTHERVID\\Device0", "VideoID", kGuidOther));
+    ASSERT_TRUE(winsim::SetRegistryString(kVideoKey + "\\" + kGuidOther + "\\Video", "Service", "OTHERVID"));
+    ASSERT_TRUE(winsim::CreateRegistryKey(kVideoKey + "\\" + kGuidOther + "\\0000"));
+    ASSERT_TRUE(winsim::SetRegistryDword(kProfileVideoKey + "\\" + kGuidOther + "\\0000", "Attach.ToDesktop", 1));
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0001", "DeviceDesc", "Another adapter"));
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0001", "ReinstallString", kOtherBackup + "\\other.inf"));
     PutTracked(kInfFolder + "\\oem3.inf", "inf");
     PutTracked(kInfFolder + "\\oem3.pnf", "pnf");
 
@@ -155,8 +155,8 @@ void PutInstallation() {
     }
     PutTracked(kOtherBackup + "\\other.inf", "inf");
     // Folders are never removed.
-    for (const std::string& folder : {std::string("C:\\Windows"), kInfFolder, kSystem, kSystem + "\\drivers", kBackup,
-                                      kOtherBackup, kLastGood}) {
+    for (const std::string& folder : {std::string("C:\\Windows"), kInfFolder, kSystemFolder,
+                                      kSystemFolder + "\\drivers", kBackup, kOtherBackup, kLastGoodFolder}) {
         Track(folder);
     }
 }
@@ -169,32 +169,32 @@ Removal Expected(unsigned keptParts) {
         removal.keys.push_back(kMirrorClassKey);
     }
     if (wanted(kServicePart)) {
-        removal.keys.push_back(kServices + "\\QVMIRROR");
+        removal.keys.push_back(kServiceKey);
     }
     if (wanted(kOemPart)) {
         removal.files.push_back(kInfFolder + "\\oem7.inf");
         removal.files.push_back(kInfFolder + "\\oem7.pnf");
     }
     if (wanted(kSystemPart)) {
-        removal.files.push_back(kSystem + "\\" QV_MIRROR_DLL);
-        removal.files.push_back(kSystem + "\\drivers\\" QV_MIRROR_SYS);
+        removal.files.push_back(kSystemFolder + "\\" QV_MIRROR_DLL);
+        removal.files.push_back(kSystemFolder + "\\drivers\\" QV_MIRROR_SYS);
     }
     if (wanted(kVideoPart)) {
-        removal.keys.push_back(kVideo + "\\" + kGuidA);
-        removal.keys.push_back(kVideo + "\\" + kGuidB);
+        removal.keys.push_back(kVideoKey + "\\" + kGuidA);
+        removal.keys.push_back(kVideoKey + "\\" + kGuidB);
     }
     if (wanted(kProfilePart)) {
-        removal.keys.push_back(kProfileVideo + "\\" + kGuidA);
+        removal.keys.push_back(kProfileVideoKey + "\\" + kGuidA);
     }
     if (wanted(kReinstallPart)) {
-        removal.keys.push_back(kReinstall + "\\0003");
+        removal.keys.push_back(kReinstallKey + "\\0003");
         for (const char* file : kDriverFiles) {
             removal.files.push_back(kBackup + "\\" + file);
         }
     }
     if (wanted(kLastGoodPart)) {
-        removal.files.push_back(kLastGood + "\\" QV_MIRROR_DLL);
-        removal.files.push_back(kLastGood + "\\drivers\\" QV_MIRROR_SYS);
+        removal.files.push_back(kLastGoodFolder + "\\" QV_MIRROR_DLL);
+        removal.files.push_back(kLastGoodFolder + "\\drivers\\" QV_MIRROR_SYS);
     }
     return removal;
 }

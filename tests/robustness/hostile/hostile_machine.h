@@ -2,8 +2,8 @@
 // entries and decoys, and the check that a run removed exactly what it should.
 #pragma once
 
+#include "machine_paths.h"
 #include "variant.h"
-
 #include <winsim/machine.h>
 
 #include <gtest/gtest.h>
@@ -19,30 +19,16 @@ using Lines = std::vector<std::string>;
 
 // Shared constants are inline so that each test file's own constants,
 // built from them, see them initialized.
-inline const std::string kClass =
-    "SYSTEM\\CurrentControlSet\\Control\\Class\\{4D36E968-E325-11CE-BFC1-08002BE10318}";
-inline const std::string kVideo = "SYSTEM\\CurrentControlSet\\Control\\Video";
-inline const std::string kProfileVideo =
-    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video";
-inline const std::string kReinstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Reinstall";
-inline const std::string kServices = "SYSTEM\\CurrentControlSet\\Services";
-inline const std::string kServiceVideo = kServices + "\\QVMIRROR\\VIDEO";
-
-inline const std::string kHardwareId = "Orvenik_Tallomer_Mirror";
-inline const std::string kDeviceDesc = "Orvenik Tallomer graphics driver";
 inline const std::string kGuidA = "{11111111-2222-3333-4444-555555555555}";      // named by VideoID
 inline const std::string kGuidB = "{AAAAAAAA-2222-3333-4444-555555555555}";      // a second mirror video key
 inline const std::string kGuidOther = "{55555555-2222-3333-4444-555555555555}";  // another adapter's
 
 inline const std::string kMirrorDevice = "ROOT\\DISPLAY\\0000";
 inline const std::string kOtherDevice = "PCI\\VEN_8086&DEV_1234\\3&11583659&0&10";
-inline const std::string kMirrorClassKey = kClass + "\\0002";  // the mirror device's driver key
-inline const std::string kOtherClassKey = kClass + "\\0000";
-inline const std::string kInfFolder = "C:\\Windows\\INF";
+inline const std::string kMirrorClassKey = kDisplayClassKey + "\\0002";  // the mirror device's driver key
+inline const std::string kOtherClassKey = kDisplayClassKey + "\\0000";
 inline const std::string kBackup = "C:\\Windows\\System32\\ReinstallBackups\\0003\\DriverFiles";  // the mirror's
 inline const std::string kOtherBackup = "C:\\Windows\\System32\\ReinstallBackups\\0001\\DriverFiles";
-inline const std::string kSystem = "C:\\Windows\\System32";
-inline const std::string kLastGood = "C:\\Windows\\LastGood\\System32";
 
 // The variant's DLL, SYS, INF and PNF.
 inline const char* const kDriverFiles[4] = {QV_MIRROR_DLL, QV_MIRROR_SYS, QV_MIRROR_INF, QV_MIRROR_PNF};

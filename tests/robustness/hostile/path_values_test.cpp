@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RemovalCase>& info) { return std::string(info.param.name); });
 
 std::function<void()> ReinstallString(const std::string& value) {
-    return [value] { ASSERT_TRUE(winsim::SetRegistryString(kReinstall + "\\0003", "ReinstallString", value)); };
+    return [value] { ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0003", "ReinstallString", value)); };
 }
 
 const std::pair<std::string, std::string> NoFolder(const std::string& value) {
@@ -90,14 +90,15 @@ INSTANTIATE_TEST_SUITE_P(
         RemovalCase{"DriveOnly", ReinstallString("C:"), kReinstallPart, {}, {}, {NoFolder("C:")}},
         RemovalCase{"LeadingBackslashOnly", ReinstallString("\\x.inf"), kReinstallPart, {}, {}, {NoFolder("\\x.inf")}},
         // A drive root named outright is the folder.
-        RemovalCase{"DriveRoot", ReinstallString("C:\\"), kReinstallPart, {kReinstall + "\\0003"}, RootDriverFiles(), {}},
-        RemovalCase{"FileAtADriveRoot", ReinstallString("C:\\x.inf"), kReinstallPart, {kReinstall + "\\0003"},
+        RemovalCase{"DriveRoot", ReinstallString("C:\\"), kReinstallPart, {kReinstallKey + "\\0003"},
                     RootDriverFiles(), {}},
-        RemovalCase{"Share", ReinstallString("\\\\server\\share\\x.inf"), kReinstallPart, {kReinstall + "\\0003"}, {},
-                    {}},
-        RemovalCase{"OtherDrive", ReinstallString("D:\\x.inf"), kReinstallPart, {kReinstall + "\\0003"}, {}, {}},
+        RemovalCase{"FileAtADriveRoot", ReinstallString("C:\\x.inf"), kReinstallPart, {kReinstallKey + "\\0003"},
+                    RootDriverFiles(), {}},
+        RemovalCase{"Share", ReinstallString("\\\\server\\share\\x.inf"), kReinstallPart,
+                    {kReinstallKey + "\\0003"}, {}, {}},
+        RemovalCase{"OtherDrive", ReinstallString("D:\\x.inf"), kReinstallPart, {kReinstallKey + "\\0003"}, {}, {}},
         RemovalCase{"OtherDriversFolder", ReinstallString(kOtherBackup + "\\x.inf"), kReinstallPart,
-                    {kReinstall + "\\0003"}, OtherBackupDriverFiles(), {}},
+                    {kReinstallKey + "\\0003"}, OtherBackupDriverFiles(), {}},
         // Relative folders depend on the current folder, which no lookup
         // names: nothing goes there.
         RemovalCase{"ParentFolders", ReinstallString("..\\..\\x.inf"), kReinstallPart, {}, {}, {}},
@@ -107,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<RemovalCase>& info) { return std::string(info.param.name); });
 
 std::function<void()> VideoId(const std::string& bytes, DWORD type = REG_SZ) {
-    return [bytes, type] { SetRaw(kServiceVideo, "VideoID", bytes, type); };
+    return [bytes, type] { SetRaw(kServiceVideoKey, "VideoID", bytes, type); };
 }
 
 // Registry paths skip repeated and trailing separators, so a VideoID of
@@ -152,7 +153,7 @@ protected:
     }
 };
 
-const Lines kReadOnlyFiles = {"C:\\x.inf", "C:\\Windows\\x.inf", kInfFolder + "\\x.inf", kSystem + "\\x.inf",
+const Lines kReadOnlyFiles = {"C:\\x.inf", "C:\\Windows\\x.inf", kInfFolder + "\\x.inf", kSystemFolder + "\\x.inf",
                               "C:\\Drv\\x.inf"};
 
 TEST_P(HostileClassKeyInstallTest, InstallsAndClearsReadOnlyOnlyInTheInfFolder) {
@@ -161,8 +162,8 @@ TEST_P(HostileClassKeyInstallTest, InstallsAndClearsReadOnlyOnlyInTheInfFolder) 
     for (const std::string& file : kReadOnlyFiles) {
         PutTracked(file, "x", FILE_ATTRIBUTE_READONLY);
     }
-    const std::string key = kClass + "\\" + test.subKey;
-    ASSERT_TRUE(winsim::SetRegistryString(key, "MatchingDeviceId", kHardwareId));
+    const std::string key = kDisplayClassKey + "\\" + test.subKey;
+    ASSERT_TRUE(winsim::SetRegistryString(key, "MatchingDeviceId", kMirrorHardwareId));
     ASSERT_TRUE(winsim::SetRegistryString(key, "InfPath", test.infPath));
     const Snapshot before = Take();
 

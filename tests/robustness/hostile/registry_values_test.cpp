@@ -14,14 +14,14 @@ std::string Key(const std::string& parent, const std::string& name) { return par
 
 // A display-class sub-key matching the mirror, with its own INF copy.
 void MirrorClassKey(const std::string& name, const std::string& infName) {
-    ASSERT_TRUE(winsim::SetRegistryString(Key(kClass, name), "MatchingDeviceId", kHardwareId));
-    ASSERT_TRUE(winsim::SetRegistryString(Key(kClass, name), "InfPath", infName));
+    ASSERT_TRUE(winsim::SetRegistryString(Key(kDisplayClassKey, name), "MatchingDeviceId", kMirrorHardwareId));
+    ASSERT_TRUE(winsim::SetRegistryString(Key(kDisplayClassKey, name), "InfPath", infName));
 }
 
 // "0001" sorts between the other driver's key and the mirror's.
 void ClassKey0001(const std::string& matchingIdBytes, DWORD type = REG_SZ) {
-    SetRaw(Key(kClass, "0001"), "MatchingDeviceId", matchingIdBytes, type);
-    ASSERT_TRUE(winsim::SetRegistryString(Key(kClass, "0001"), "InfPath", "oem9.inf"));
+    SetRaw(Key(kDisplayClassKey, "0001"), "MatchingDeviceId", matchingIdBytes, type);
+    ASSERT_TRUE(winsim::SetRegistryString(Key(kDisplayClassKey, "0001"), "InfPath", "oem9.inf"));
 }
 
 void Oem9Files() {
@@ -32,17 +32,17 @@ void Oem9Files() {
 const Lines kOem9 = {kInfFolder + "\\oem9.inf", kInfFolder + "\\oem9.pnf"};
 
 void VideoKey(const std::string& name, const std::string& serviceBytes, DWORD type = REG_SZ) {
-    SetRaw(Key(kVideo, name) + "\\Video", "Service", serviceBytes, type);
-    ASSERT_TRUE(winsim::CreateRegistryKey(Key(kVideo, name) + "\\0000\\Settings"));
+    SetRaw(Key(kVideoKey, name) + "\\Video", "Service", serviceBytes, type);
+    ASSERT_TRUE(winsim::CreateRegistryKey(Key(kVideoKey, name) + "\\0000\\Settings"));
 }
 
 const std::string kGuidC = "{CCCCCCCC-2222-3333-4444-555555555555}";
 
 // VideoID naming a profile key that exists.
 void VideoId(const std::string& bytes, const std::string& profileKey, DWORD type = REG_SZ) {
-    SetRaw(kServiceVideo, "VideoID", bytes, type);
+    SetRaw(kServiceVideoKey, "VideoID", bytes, type);
     if (!profileKey.empty()) {
-        ASSERT_TRUE(winsim::SetRegistryDword(Key(kProfileVideo, profileKey) + "\\0000", "Attach.ToDesktop", 0));
+        ASSERT_TRUE(winsim::SetRegistryDword(Key(kProfileVideoKey, profileKey) + "\\0000", "Attach.ToDesktop", 0));
     }
 }
 
@@ -58,15 +58,15 @@ Lines Backup9Files() {
 }
 
 void ReinstallEntry(const std::string& name, const std::string& descBytes, DWORD type = REG_SZ) {
-    SetRaw(Key(kReinstall, name), "DeviceDesc", descBytes, type);
-    ASSERT_TRUE(winsim::SetRegistryString(Key(kReinstall, name), "ReinstallString", kBackup9 + "\\" QV_MIRROR_INF));
+    SetRaw(Key(kReinstallKey, name), "DeviceDesc", descBytes, type);
+    ASSERT_TRUE(winsim::SetRegistryString(Key(kReinstallKey, name), "ReinstallString", kBackup9 + "\\" QV_MIRROR_INF));
     for (const std::string& file : Backup9Files()) {
         PutTracked(file);
     }
 }
 
 void ReinstallString(const std::string& bytes, DWORD type = REG_SZ) {
-    SetRaw(Key(kReinstall, "0003"), "ReinstallString", bytes, type);
+    SetRaw(Key(kReinstallKey, "0003"), "ReinstallString", bytes, type);
 }
 
 // Bytes of a value: text, a terminator, then filler without a terminator, n in all.
@@ -74,8 +74,8 @@ std::string TerminatedThenFilled(const std::string& text, size_t n) {
     return text + kNul + std::string(n - text.size() - 1, 'z');
 }
 
-const std::string kId260 = TerminatedThenFilled(kHardwareId, 260);
-const std::string kId261 = TerminatedThenFilled(kHardwareId, 261);
+const std::string kId260 = TerminatedThenFilled(kMirrorHardwareId, 260);
+const std::string kId261 = TerminatedThenFilled(kMirrorHardwareId, 261);
 const std::string kName31(31, '0');  // sorts before "0002"
 const std::string kName32(32, '0');
 const std::string kName255(255, '0');
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                     0, {}, {}, {}},
         RemovalCase{"MatchingIdUnterminatedOf260IsPassedOver",
                     [] {
-                        ClassKey0001(kHardwareId + std::string(260 - kHardwareId.size(), 'z'));
+                        ClassKey0001(kMirrorHardwareId + std::string(260 - kMirrorHardwareId.size(), 'z'));
                         Oem9Files();
                     },
                     0, {}, {}, {{"QV_GetOEMInfFileName",
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Read as its bytes, whatever the type: the ID without terminator.
         RemovalCase{"MatchingIdAsBinaryHoldingTheIdMatches",
                     [] {
-                        ClassKey0001(kHardwareId, REG_BINARY);
+                        ClassKey0001(kMirrorHardwareId, REG_BINARY);
                         Oem9Files();
                     },
                     kOemPart, {}, kOem9, {}},
@@ -181,7 +181,7 @@ INSTANTIATE_TEST_SUITE_P(
     VideoKeys, RegistryValueRemovalTest,
     ::testing::Values(
         RemovalCase{"SubKeyNameOf47Goes", [] { VideoKey(kVideoName47, "QVMIRROR" + kNul); }, 0,
-                    {Key(kVideo, kVideoName47)}, {}, {}},
+                    {Key(kVideoKey, kVideoName47)}, {}, {}},
         RemovalCase{"SubKeyNameOf48Stays", [] { VideoKey(kVideoName48, "QVMIRROR" + kNul); }, 0, {}, {},
                     {{"QV_GetMirrorGuid", "Error: Key name too long. [" + kVideoName48 + "]\n"}}},
         RemovalCase{"SubKeyNameOf255Stays", [] { VideoKey(kVideoName255, "QVMIRROR" + kNul); }, 0, {}, {},
@@ -192,16 +192,17 @@ INSTANTIATE_TEST_SUITE_P(
                     [] { VideoKey(kGuidC, "QVMIRROR" + std::string(252, 'z')); }, 0, {}, {},
                     {{"QV_GetMirrorGuid", "Error: RegQueryValueEx(Err=234) Value=Service\n"}}},
         RemovalCase{"ServiceTerminatedWithin260BytesMatches",
-                    [] { VideoKey(kGuidC, TerminatedThenFilled("QVMIRROR", 260)); }, 0, {Key(kVideo, kGuidC)}, {},
+                    [] { VideoKey(kGuidC, TerminatedThenFilled("QVMIRROR", 260)); }, 0, {Key(kVideoKey, kGuidC)}, {},
                     {}},
         RemovalCase{"ServiceOf261BytesIsPassedOver", [] { VideoKey(kGuidC, TerminatedThenFilled("QVMIRROR", 261)); },
                     0, {}, {}, {}},
-        RemovalCase{"UnterminatedServiceMatches", [] { VideoKey(kGuidC, "QVMIRROR"); }, 0, {Key(kVideo, kGuidC)}, {}, {}},
+        RemovalCase{"UnterminatedServiceMatches", [] { VideoKey(kGuidC, "QVMIRROR"); }, 0, {Key(kVideoKey, kGuidC)},
+                    {}, {}},
         RemovalCase{"EmptyServiceIsNoMatch", [] { VideoKey(kGuidC, ""); }, 0, {}, {}, {}},
         RemovalCase{"ServiceAsDwordIsNoMatch", [] { VideoKey(kGuidC, std::string("QVMI", 4), REG_DWORD); }, 0, {},
                     {}, {}},
         RemovalCase{"ServiceAsMultiStringMatches",
-                    [] { VideoKey(kGuidC, "QVMIRROR" + kNul + kNul, REG_MULTI_SZ); }, 0, {Key(kVideo, kGuidC)}, {},
+                    [] { VideoKey(kGuidC, "QVMIRROR" + kNul + kNul, REG_MULTI_SZ); }, 0, {Key(kVideoKey, kGuidC)}, {},
                     {}}),
     [](const ::testing::TestParamInfo<RemovalCase>& info) { return std::string(info.param.name); });
 
@@ -211,9 +212,9 @@ INSTANTIATE_TEST_SUITE_P(
     VideoId, RegistryValueRemovalTest,
     ::testing::Values(
         RemovalCase{"Of47", [] { VideoId(kVideoId47 + kNul, kVideoId47); }, kProfilePart,
-                    {Key(kProfileVideo, kVideoId47)}, {}, {}},
+                    {Key(kProfileVideoKey, kVideoId47)}, {}, {}},
         RemovalCase{"UnterminatedOf47", [] { VideoId(kVideoId47, kVideoId47); }, kProfilePart,
-                    {Key(kProfileVideo, kVideoId47)}, {}, {}},
+                    {Key(kProfileVideoKey, kVideoId47)}, {}, {}},
         RemovalCase{"Of48IsRefused", [] { VideoId(kVideoId48 + kNul, kVideoId48); }, kProfilePart, {}, {},
                     {{"QV_GetAttachToDesktopPath", "Error: RegQueryValueEx(Err=234) Value=VideoID\n"}}},
         RemovalCase{"UnterminatedOf48IsRefused", [] { VideoId(kVideoId48, kVideoId48); }, kProfilePart, {}, {}, {}},
@@ -231,32 +232,37 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         // The first entry with the description ends the search.
         RemovalCase{"KeyPathOf259",
-                    [] { ReinstallEntry(kReinstallName207, kDeviceDesc + kNul); },
-                    kReinstallPart, {Key(kReinstall, kReinstallName207)}, Backup9Files(), {}},
+                    [] { ReinstallEntry(kReinstallName207, kMirrorDeviceDesc + kNul); },
+                    kReinstallPart, {Key(kReinstallKey, kReinstallName207)}, Backup9Files(), {}},
         RemovalCase{"KeyPathOf260IsRefused",
-                    [] { ReinstallEntry(kReinstallName208, kDeviceDesc + kNul); },
+                    [] { ReinstallEntry(kReinstallName208, kMirrorDeviceDesc + kNul); },
                     kReinstallPart, {}, {},
                     {{"QV_GetReinstallRegPath",
-                      "Error: Path too long. [" + Key(kReinstall, kReinstallName208) + "]\n"}}},
+                      "Error: Path too long. [" + Key(kReinstallKey, kReinstallName208) + "]\n"}}},
         RemovalCase{"DeviceDescOf259IsNoMatch",
-                    [] { ReinstallEntry("0002", kDeviceDesc + std::string(259 - kDeviceDesc.size(), 'z') + kNul); },
+                    [] {
+                        ReinstallEntry("0002",
+                                       kMirrorDeviceDesc + std::string(259 - kMirrorDeviceDesc.size(), 'z') + kNul);
+                    },
                     0, {}, {}, {}},
         RemovalCase{"DeviceDescUnterminatedOf260IsPassedOver",
-                    [] { ReinstallEntry("0002", kDeviceDesc + std::string(260 - kDeviceDesc.size(), 'z')); }, 0,
-                    {}, {}, {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=DeviceDesc\n"}}},
+                    [] {
+                        ReinstallEntry("0002", kMirrorDeviceDesc + std::string(260 - kMirrorDeviceDesc.size(), 'z'));
+                    },
+                    0, {}, {}, {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=DeviceDesc\n"}}},
         RemovalCase{"DeviceDescTerminatedWithin260BytesMatches",
-                    [] { ReinstallEntry("0002", TerminatedThenFilled(kDeviceDesc, 260)); }, kReinstallPart,
-                    {Key(kReinstall, "0002")}, Backup9Files(), {}},
+                    [] { ReinstallEntry("0002", TerminatedThenFilled(kMirrorDeviceDesc, 260)); }, kReinstallPart,
+                    {Key(kReinstallKey, "0002")}, Backup9Files(), {}},
         RemovalCase{"DeviceDescOf261BytesIsPassedOver",
-                    [] { ReinstallEntry("0002", TerminatedThenFilled(kDeviceDesc, 261)); }, 0, {}, {}, {}},
-        RemovalCase{"UnterminatedDeviceDescMatches", [] { ReinstallEntry("0002", kDeviceDesc); }, kReinstallPart,
-                    {Key(kReinstall, "0002")}, Backup9Files(), {}},
+                    [] { ReinstallEntry("0002", TerminatedThenFilled(kMirrorDeviceDesc, 261)); }, 0, {}, {}, {}},
+        RemovalCase{"UnterminatedDeviceDescMatches", [] { ReinstallEntry("0002", kMirrorDeviceDesc); }, kReinstallPart,
+                    {Key(kReinstallKey, "0002")}, Backup9Files(), {}},
         RemovalCase{"EmptyDeviceDescIsNoMatch", [] { ReinstallEntry("0002", ""); }, 0, {}, {}, {}},
         RemovalCase{"DeviceDescAsDwordIsNoMatch", [] { ReinstallEntry("0002", std::string("Orve", 4), REG_DWORD); },
                     0, {}, {}, {}},
         // The folder is read, but no driver file's path in it fits: only the key goes.
         RemovalCase{"ReinstallStringOf259", [] { ReinstallString("C:\\" + std::string(250, 'd') + "\\x.inf" + kNul); },
-                    kReinstallPart, {Key(kReinstall, "0003")}, {}, {}},
+                    kReinstallPart, {Key(kReinstallKey, "0003")}, {}, {}},
         RemovalCase{"ReinstallStringUnterminatedOf260IsNotRead",
                     [] { ReinstallString("C:\\" + std::string(251, 'd') + "\\x.inf"); }, kReinstallPart, {}, {},
                     {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=ReinstallString\n"}}},

@@ -73,7 +73,7 @@ void ListTheId(const std::set<std::string>& instances) {
         EXPECT_TRUE(SetupDiEnumDeviceInfo(set, static_cast<DWORD>(index), &data));
         std::string ids = *devices[index].hardware_ids;
         ids.pop_back();  // the closing empty string
-        ids += kHardwareId + std::string(2, '\0');
+        ids += kMirrorHardwareId + std::string(2, '\0');
         EXPECT_TRUE(SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID,
                                                       reinterpret_cast<const BYTE*>(ids.data()),
                                                       static_cast<DWORD>(ids.size())));
@@ -114,7 +114,7 @@ TEST_F(ScaleTest, TenThousandPresentDevices) {
             others.erase(mirror);
         }
         EXPECT_EQ(DeviceSet(), others);
-        EXPECT_EQ(CountTraced("QV_DeviceDriverUninstall", "Found! [" + kHardwareId + "]\n"), expected.size());
+        EXPECT_EQ(CountTraced("QV_DeviceDriverUninstall", "Found! [" + kMirrorHardwareId + "]\n"), expected.size());
     }
 }
 
@@ -126,7 +126,7 @@ void OtherDriverKeys(int skip) {
         if (n == skip) {
             continue;
         }
-        const std::string key = Key(kClass, Numbered("%04d", n));
+        const std::string key = Key(kDisplayClassKey, Numbered("%04d", n));
         ASSERT_TRUE(winsim::SetRegistryString(key, "MatchingDeviceId", Numbered("pci\\ven_1000&dev_%04d", n)));
         ASSERT_TRUE(winsim::SetRegistryString(key, "InfPath", Numbered("oem%d.inf", 100 + n % 50)));
     }
@@ -134,13 +134,13 @@ void OtherDriverKeys(int skip) {
 
 TEST_F(ScaleTest, RemovalFindsTheInfBehindTenThousandClassKeys) {
     OtherDriverKeys(kCount - 1);
-    const std::string mirrorKey = Key(kClass, "9999");
+    const std::string mirrorKey = Key(kDisplayClassKey, "9999");
     ASSERT_TRUE(winsim::SetRegistryString(mirrorKey, "MatchingDeviceId", "orvenik_tallomer_mirror"));
     ASSERT_TRUE(winsim::SetRegistryString(mirrorKey, "InfPath", "oem7.inf"));
     for (const char* file : {"oem7.inf", "oem7.pnf", "oem100.inf", "oem149.inf"}) {
         PutTracked(kInfFolder + "\\" + file);
     }
-    ASSERT_EQ(winsim::RegistrySubKeys(kClass).size(), static_cast<size_t>(kCount));
+    ASSERT_EQ(winsim::RegistrySubKeys(kDisplayClassKey).size(), static_cast<size_t>(kCount));
     const Snapshot before = Take();
 
     EXPECT_EQ(RemoveAndRestart(), 0);
@@ -159,7 +159,7 @@ TEST_F(ScaleTest, InstallAndRemoveAmongTenThousandClassKeys) {
     EXPECT_EQ(RunProgram({"/A", "/S:" + kPackage}), 0);
     ASSERT_EQ(winsim::Devices().size(), 1u);
     EXPECT_EQ(winsim::Devices()[0].driver, "{4D36E968-E325-11CE-BFC1-08002BE10318}\\5000");
-    EXPECT_EQ(winsim::RegistrySubKeys(kClass).size(), static_cast<size_t>(kCount));
+    EXPECT_EQ(winsim::RegistrySubKeys(kDisplayClassKey).size(), static_cast<size_t>(kCount));
     EXPECT_TRUE(Traced("QV_GetOEMInfFileName", " <-- QV_GetOEMInfFileName( C:\\Windows\\INF\\oem0.inf )\n"));
     Track(kInfFolder + "\\oem0.inf");
 
@@ -180,10 +180,11 @@ TEST_F(ScaleTest, HundredMirrorVideoKeysAmongTenThousandGo) {
     for (int n = 0; n < kCount; ++n) {
         const std::string guid = Numbered("{%08X-2222-3333-4444-555555555555}", n * 7919 % kCount);
         const bool mirror = n % 100 == 37;
-        ASSERT_TRUE(winsim::SetRegistryString(Key(kVideo, guid) + "\\Video", "Service", mirror ? "QVMIRROR" : "OTHERVID"));
-        ASSERT_TRUE(winsim::CreateRegistryKey(Key(kVideo, guid) + "\\0000"));
+        ASSERT_TRUE(
+            winsim::SetRegistryString(Key(kVideoKey, guid) + "\\Video", "Service", mirror ? "QVMIRROR" : "OTHERVID"));
+        ASSERT_TRUE(winsim::CreateRegistryKey(Key(kVideoKey, guid) + "\\0000"));
         if (mirror) {
-            mirrors.insert(Key(kVideo, guid));
+            mirrors.insert(Key(kVideoKey, guid));
         }
     }
     ASSERT_EQ(mirrors.size(), 100u);
@@ -192,7 +193,7 @@ TEST_F(ScaleTest, HundredMirrorVideoKeysAmongTenThousandGo) {
     EXPECT_EQ(RemoveAndRestart(), 0);
 
     ExpectRemoved(before, Take(), Removal{Lines(mirrors.begin(), mirrors.end()), {}, {}});
-    EXPECT_EQ(winsim::RegistrySubKeys(kVideo).size(), static_cast<size_t>(kCount) - 100);
+    EXPECT_EQ(winsim::RegistrySubKeys(kVideoKey).size(), static_cast<size_t>(kCount) - 100);
     EXPECT_LE(winsim::CallCount("RegEnumKeyExA"), 2u * kCount);
 }
 
@@ -200,9 +201,9 @@ TEST_F(ScaleTest, HundredMirrorVideoKeysAmongTenThousandGo) {
 // One video key holding a tree of ten thousand keys
 
 TEST_F(ScaleTest, TreeOfTenThousandKeysUnderAVideoKeyGoes) {
-    const std::string mirror = Key(kVideo, kGuidA);
+    const std::string mirror = Key(kVideoKey, kGuidA);
     ASSERT_TRUE(winsim::SetRegistryString(mirror + "\\Video", "Service", "QVMIRROR"));
-    ASSERT_TRUE(winsim::SetRegistryString(Key(kVideo, kGuidOther) + "\\Video", "Service", "OTHERVID"));
+    ASSERT_TRUE(winsim::SetRegistryString(Key(kVideoKey, kGuidOther) + "\\Video", "Service", "OTHERVID"));
     // "Video" and 100 keys of 99 keys each: 10,001 below the video key.
     for (int a = 0; a < 100; ++a) {
         for (int b = 0; b < 99; ++b) {

@@ -8,6 +8,7 @@
 // Each faulted run happens in a child process, so that a crash or a hang is
 // reported with its position instead of ending the sweep.
 #include "driver_package.h"
+#include "machine_paths.h"
 #include "trace_harness.h"
 #include "variant.h"
 
@@ -37,23 +38,15 @@ using Lines = std::vector<std::string>;
 
 const std::string kTag = EXPECTED_TRACE_TAG;
 const std::string kDebugPrefix = kTag + ": ";
-const char kMirrorId[] = "Orvenik_Tallomer_Mirror";
 const std::string kPackage = "C:\\Drv";
 const std::string kNamedLog = "C:\\Logs\\setup.log";
 // The default log name the program builds when GetTempPathA gives nothing.
 const std::string kRootLog = "\\QVDRAVMEL.LOG";
 
-const char kVideo[] = "SYSTEM\\CurrentControlSet\\Control\\Video";
-const char kProfileVideo[] =
-    "SYSTEM\\CurrentControlSet\\Hardware Profiles\\Current\\System\\CurrentControlSet\\Control\\Video";
-const char kReinstall[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Reinstall";
-const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\QVMIRROR";
 const char kGuidA[] = "{11111111-2222-3333-4444-555555555555}";
 const char kGuidB[] = "{AAAAAAAA-2222-3333-4444-555555555555}";
 const char kOtherGuid[] = "{55555555-2222-3333-4444-555555555555}";
-const std::string kSystem = "C:\\Windows\\System32";
 const std::string kBackup = "C:\\Windows\\System32\\ReinstallBackups\\0003\\DriverFiles";
-const std::string kLastGood = "C:\\Windows\\LastGood\\System32";
 
 // Codes Windows returns that <winsim/win32.h> does not name.
 constexpr DWORD kErrorNetnameDeleted = 64;
@@ -89,8 +82,8 @@ void AddOtherDevices() {
 }
 
 void AddVideoKey(const char* guid, const char* service) {
-    Require(winsim::SetRegistryString(std::string(kVideo) + "\\" + guid + "\\Video", "Service", service), "video key");
-    Require(winsim::CreateRegistryKey(std::string(kVideo) + "\\" + guid + "\\0000"), "video key");
+    Require(winsim::SetRegistryString(kVideoKey + "\\" + guid + "\\Video", "Service", service), "video key");
+    Require(winsim::CreateRegistryKey(kVideoKey + "\\" + guid + "\\0000"), "video key");
 }
 
 std::string OemInf() {
@@ -113,31 +106,32 @@ void SetUpFullInstallation(const Lines& installArguments) {
     AddVideoKey(kGuidA, "QVMIRROR");
     AddVideoKey(kGuidB, "qvmirror");
     AddVideoKey(kOtherGuid, "OTHERVID");
-    Require(winsim::SetRegistryString(std::string(kServiceKey) + "\\VIDEO", "VideoID", kGuidA), "VideoID");
-    Require(winsim::SetRegistryDword(std::string(kProfileVideo) + "\\" + kGuidA + "\\0000", "Attach.ToDesktop", 0),
+    Require(winsim::SetRegistryString(kServiceKey + "\\VIDEO", "VideoID", kGuidA), "VideoID");
+    Require(winsim::SetRegistryDword(kProfileVideoKey + "\\" + kGuidA + "\\0000", "Attach.ToDesktop", 0),
             "profile key");
     Require(
-        winsim::SetRegistryString(std::string(kReinstall) + "\\0003", "DeviceDesc", "Orvenik Tallomer graphics driver"),
+        winsim::SetRegistryString(kReinstallKey + "\\0003", "DeviceDesc", "Orvenik Tallomer graphics driver"),
         "reinstall key");
     Require(
-        winsim::SetRegistryString(std::string(kReinstall) + "\\0003", "ReinstallString", kBackup + "\\" QV_MIRROR_INF),
+        winsim::SetRegistryString(kReinstallKey + "\\0003", "ReinstallString", kBackup + "\\" QV_MIRROR_INF),
         "reinstall key");
-    Require(winsim::SetRegistryString(std::string(kReinstall) + "\\0001", "DeviceDesc", "Another adapter"),
+    Require(winsim::SetRegistryString(kReinstallKey + "\\0001", "DeviceDesc", "Another adapter"),
             "reinstall key");
     Require(winsim::MakeDirectories(kBackup), "reinstall folder");
-    Require(winsim::MakeDirectories(kLastGood + "\\drivers"), "last-known-good folder");
-    Require(winsim::MakeDirectories(kSystem + "\\drivers"), "drivers folder");
+    Require(winsim::MakeDirectories(kLastGoodFolder + "\\drivers"), "last-known-good folder");
+    Require(winsim::MakeDirectories(kSystemFolder + "\\drivers"), "drivers folder");
     for (const char* file : {QV_MIRROR_DLL, QV_MIRROR_SYS, QV_MIRROR_INF, QV_MIRROR_PNF}) {
         Require(winsim::PutFile(kBackup + "\\" + file, file), "reinstall copy");
     }
-    Require(winsim::PutFile(kSystem + "\\" QV_MIRROR_DLL, "dll"), "display driver");
-    Require(winsim::PutFile(kSystem + "\\drivers\\" QV_MIRROR_SYS, "sys"), "miniport");
-    Require(winsim::PutFile(kLastGood + "\\" QV_MIRROR_DLL, "dll", FILE_ATTRIBUTE_READONLY), "last-known-good copy");
-    Require(winsim::PutFile(kLastGood + "\\drivers\\" QV_MIRROR_SYS, "sys"), "last-known-good copy");
+    Require(winsim::PutFile(kSystemFolder + "\\" QV_MIRROR_DLL, "dll"), "display driver");
+    Require(winsim::PutFile(kSystemFolder + "\\drivers\\" QV_MIRROR_SYS, "sys"), "miniport");
+    Require(winsim::PutFile(kLastGoodFolder + "\\" QV_MIRROR_DLL, "dll", FILE_ATTRIBUTE_READONLY),
+            "last-known-good copy");
+    Require(winsim::PutFile(kLastGoodFolder + "\\drivers\\" QV_MIRROR_SYS, "sys"), "last-known-good copy");
     const std::string oem = OemInf();
     Require(!oem.empty(), "system copy of the INF");
     Require(winsim::PutFile(oem.substr(0, oem.size() - 4) + ".pnf", "precompiled"), "precompiled INF");
-    Require(winsim::SetFileInUse(kSystem + "\\drivers\\" QV_MIRROR_SYS), "miniport in use");
+    Require(winsim::SetFileInUse(kSystemFolder + "\\drivers\\" QV_MIRROR_SYS), "miniport in use");
 }
 
 void SetUpMachineWithoutDevice() {
@@ -149,7 +143,7 @@ void SetUpPresentDevice() {
     AddOtherDevices();
     winsim::Device mirror;
     mirror.instance_id = "ROOT\\DISPLAY\\0000";
-    mirror.hardware_ids = winsim::MultiString({kMirrorId});
+    mirror.hardware_ids = winsim::MultiString({kMirrorHardwareId});
     Require(winsim::AddDevice(mirror), "device with the hardware ID");
     PutDriverPackage(kPackage);
 }
@@ -548,7 +542,7 @@ std::vector<std::string> MirrorDevices() {
     std::vector<std::string> ids;
     for (const winsim::Device& device : winsim::Devices()) {
         if (device.present && device.hardware_ids &&
-            device.hardware_ids->find(std::string(kMirrorId) + '\0') != std::string::npos) {
+            device.hardware_ids->find(kMirrorHardwareId + '\0') != std::string::npos) {
             ids.push_back(device.instance_id + (device.service.empty() ? "" : " service=" + device.service));
         }
     }
