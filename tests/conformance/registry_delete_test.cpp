@@ -2,11 +2,7 @@
 // KEY_ALL_ACCESS, then RegDeleteKeyA of each key from the bottom up. The
 // keys are made under SOFTWARE\WinsimConformanceDelete.
 
-#include "conformance.h"
-
-#ifndef _WIN32
-#include <winsim/machine.h>
-#endif
+#include "registry_fixture.h"
 
 #include <string>
 #include <vector>
@@ -15,57 +11,9 @@ namespace {
 
 constexpr char kBase[] = "SOFTWARE\\WinsimConformanceDelete";
 
-std::string Below(const std::string& sub) { return std::string(kBase) + "\\" + sub; }
-
-class RegistryDeleteTest : public PlatformTest {
+class RegistryDeleteTest : public RegistryPlatformTest {
 protected:
-    void TearDown() override {
-        for (HKEY key : open_) RegCloseKey(key);
-#ifdef _WIN32
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase);
-#endif
-        PlatformTest::TearDown();
-    }
-
-    // Set-up only: a key below the base, with missing parents.
-    void MakeKey(const std::string& sub) {
-#ifdef _WIN32
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, Below(sub).c_str(), 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-#else
-        ASSERT_TRUE(winsim::CreateRegistryKey(Below(sub)));
-#endif
-    }
-
-    HKEY Open(const std::string& path, REGSAM access = KEY_ALL_ACCESS) {
-        HKEY key = nullptr;
-        const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key);
-        EXPECT_EQ(result, ERROR_SUCCESS) << path;
-        if (result == ERROR_SUCCESS) open_.push_back(key);
-        return key;
-    }
-
-    // The handle is closed here rather than in TearDown.
-    void Forget(HKEY key) {
-        for (auto it = open_.begin(); it != open_.end(); ++it) {
-            if (*it == key) {
-                open_.erase(it);
-                return;
-            }
-        }
-    }
-
-    static LONG Opens(const std::string& path) {
-        HKEY key = nullptr;
-        const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
-        if (result == ERROR_SUCCESS) RegCloseKey(key);
-        return result;
-    }
-
-    std::vector<HKEY> open_;
+    RegistryDeleteTest() : RegistryPlatformTest(kBase) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -98,7 +46,7 @@ TEST_F(RegistryDeleteTest, AllAccessOpensAKeyThatCanBeEnumeratedQueriedAndEmptie
 
 TEST_F(RegistryDeleteTest, DeletesAKeyWithoutSubKeysWhateverTheLetterCase) {
     ASSERT_NO_FATAL_FAILURE(MakeKey("Leaf"));
-    HKEY base = Open(kBase);
+    HKEY base = Open(kBase, KEY_ALL_ACCESS);
     SetLastError(kPoison);
     EXPECT_EQ(RegDeleteKeyA(base, "LEAF"), ERROR_SUCCESS);
     EXPECT_EQ(GetLastError(), kPoison) << "registry calls report through their result";
@@ -107,7 +55,7 @@ TEST_F(RegistryDeleteTest, DeletesAKeyWithoutSubKeysWhateverTheLetterCase) {
 
 TEST_F(RegistryDeleteTest, AKeyWithSubKeysIsAccessDeniedAndStaysWhole) {
     ASSERT_NO_FATAL_FAILURE(MakeKey("Outer\\Inner"));
-    HKEY base = Open(kBase);
+    HKEY base = Open(kBase, KEY_ALL_ACCESS);
     SetLastError(kPoison);
     EXPECT_EQ(RegDeleteKeyA(base, "Outer"), ERROR_ACCESS_DENIED);
     EXPECT_EQ(GetLastError(), kPoison);
@@ -124,7 +72,7 @@ TEST_F(RegistryDeleteTest, APathDeletesTheLastKeyOnItSoATreeGoesBottomUp) {
 
 TEST_F(RegistryDeleteTest, AMissingKeyIsFileNotFound) {
     ASSERT_NO_FATAL_FAILURE(MakeKey("Leaf"));
-    HKEY base = Open(kBase);
+    HKEY base = Open(kBase, KEY_ALL_ACCESS);
     for (const char* sub : {"Missing", "Missing\\Deeper", "Leaf\\Missing"}) {
         SCOPED_TRACE(sub);
         EXPECT_EQ(RegDeleteKeyA(base, sub), ERROR_FILE_NOT_FOUND);
@@ -167,7 +115,7 @@ TEST_F(RegistryDeleteTest, HklmItselfCannotBeDeleted) {
 
 TEST_F(RegistryDeleteTest, MalformedRequestsAreRefused) {
     ASSERT_NO_FATAL_FAILURE(MakeKey("Leaf"));
-    HKEY base = Open(kBase);
+    HKEY base = Open(kBase, KEY_ALL_ACCESS);
     HKEY closed = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kBase, 0, KEY_READ, &closed), ERROR_SUCCESS);
     ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);

@@ -2,11 +2,7 @@
 // sub-keys, querying values and closing, with the buffer contracts of the
 // ANSI calls. The keys are made under SOFTWARE\WinsimConformance.
 
-#include "conformance.h"
-
-#ifndef _WIN32
-#include <winsim/machine.h>
-#endif
+#include "registry_fixture.h"
 
 #include <cstring>
 #include <string>
@@ -16,59 +12,9 @@ namespace {
 
 constexpr char kBase[] = "SOFTWARE\\WinsimConformance";
 
-class RegistryTest : public PlatformTest {
+class RegistryTest : public RegistryPlatformTest {
 protected:
-    void TearDown() override {
-        for (HKEY key : open_) RegCloseKey(key);
-#ifdef _WIN32
-        RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase);
-#endif
-        PlatformTest::TearDown();
-    }
-
-    // Set-up only: makes a key below the base (with missing parents).
-    void MakeKey(const std::string& sub) {
-        const std::string path = std::string(kBase) + "\\" + sub;
-#ifdef _WIN32
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-#else
-        ASSERT_TRUE(winsim::CreateRegistryKey(path));
-#endif
-    }
-    // Set-up only: a value with exactly these bytes.
-    void SetValue(const std::string& sub, const char* name, DWORD type, const std::string& data) {
-        const std::string path = std::string(kBase) + "\\" + sub;
-#ifdef _WIN32
-        HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        // RegSetValueExA adds a terminator to a string when the byte after
-        // the data is zero; a copy with a non-zero byte there keeps the data
-        // exactly as given.
-        std::string copy = data + 'X';
-        ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(copy.data()),
-                                 static_cast<DWORD>(data.size())),
-                  ERROR_SUCCESS);
-        RegCloseKey(key);
-#else
-        ASSERT_TRUE(winsim::SetRegistryValue(path, name, type, data));
-#endif
-    }
-
-    HKEY Open(const std::string& path, REGSAM access = KEY_READ) {
-        HKEY key = nullptr;
-        const LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, access, &key);
-        EXPECT_EQ(result, ERROR_SUCCESS) << path;
-        if (result == ERROR_SUCCESS) open_.push_back(key);
-        return key;
-    }
-
-    std::vector<HKEY> open_;
+    RegistryTest() : RegistryPlatformTest(kBase) {}
 };
 
 // ---------------------------------------------------------------------------
@@ -76,7 +22,7 @@ protected:
 
 TEST_F(RegistryTest, OpensAKeyWhateverTheLetterCase) {
     MakeKey("Alpha\\Inner");
-    const std::string paths[] = {std::string(kBase) + "\\Alpha\\Inner",
+    const std::string paths[] = {Below("Alpha\\Inner"),
                                  "software\\winsimconformance\\ALPHA\\inner"};
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
@@ -102,8 +48,8 @@ TEST_F(RegistryTest, OpensRelativeToAnOpenKey) {
 
 TEST_F(RegistryTest, MissingKeyIsFileNotFoundAndTheHandleIsNull) {
     MakeKey("Alpha");
-    const std::string paths[] = {std::string(kBase) + "\\Missing",
-                                 std::string(kBase) + "\\Missing\\Deeper",
+    const std::string paths[] = {Below("Missing"),
+                                 Below("Missing\\Deeper"),
                                  std::string(kBase) + "/Alpha"};  // '/' is part of a name
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
@@ -225,8 +171,8 @@ TEST_F(RegistryTest, IndexPastTheEndIsNoMoreItems) {
 TEST_F(RegistryTest, EnumeratingAndQueryingNeedTheirRights) {
     MakeKey("Alpha\\Inner");
     SetValue("Alpha", "Value", REG_DWORD, std::string("\1\0\0\0", 4));
-    HKEY query_only = Open(std::string(kBase) + "\\Alpha", KEY_QUERY_VALUE);
-    HKEY enumerate_only = Open(std::string(kBase) + "\\Alpha", KEY_ENUMERATE_SUB_KEYS);
+    HKEY query_only = Open(Below("Alpha"), KEY_QUERY_VALUE);
+    HKEY enumerate_only = Open(Below("Alpha"), KEY_ENUMERATE_SUB_KEYS);
     char name[32];
     DWORD length = sizeof name;
     EXPECT_EQ(RegEnumKeyExA(query_only, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
@@ -270,7 +216,7 @@ protected:
         for (const StoredValue& v : kValues) {
             ASSERT_NO_FATAL_FAILURE(SetValue("Values", v.name, v.type, v.data));
         }
-        key_ = Open(std::string(kBase) + "\\Values");
+        key_ = Open(Below("Values"));
     }
     HKEY key_ = nullptr;
 };
