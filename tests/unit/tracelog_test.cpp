@@ -27,15 +27,7 @@ protected:
 };
 
 TEST_F(TraceLogTest, RecordHasTheSixFieldsAndNoLineEndOfItsOwn) {
-    SYSTEMTIME time{};
-    time.wYear = 2021;
-    time.wMonth = 3;
-    time.wDay = 2;
-    time.wHour = 9;
-    time.wMinute = 5;
-    time.wSecond = 3;
-    time.wMilliseconds = 7;
-    winsim::SetLocalTime(time);
+    winsim::SetLocalTime(LocalTimeAt("2021-03-02 09:05:03.007"));
     ASSERT_TRUE(QV_OpenLogFile(kLog));
 
     QV_WriteLog("main", 108, "main", "Process return. (Ret=%d)\n", 0);
@@ -49,15 +41,7 @@ TEST_F(TraceLogTest, RecordHasTheSixFieldsAndNoLineEndOfItsOwn) {
 }
 
 TEST_F(TraceLogTest, TimestampPadsEveryField) {
-    SYSTEMTIME time{};
-    time.wYear = 2019;
-    time.wMonth = 11;
-    time.wDay = 4;
-    time.wHour = 14;
-    time.wMinute = 7;
-    time.wSecond = 9;
-    time.wMilliseconds = 42;
-    winsim::SetLocalTime(time);
+    winsim::SetLocalTime(LocalTimeAt("2019-11-04 14:07:09.042"));
     QV_WriteLog("main", 1, "f", "m\n");
     EXPECT_EQ(winsim::DebugOutput().back().substr(0, 24), "2019/11/04 14:07:09:042,");
 }

@@ -11,22 +11,6 @@
 
 namespace {
 
-// "2021-03-02 09:05:03.007", with a day of the week set deliberately wrong:
-// the clock derives its own.
-SYSTEMTIME At(const char* text) {
-    unsigned v[7] = {};
-    EXPECT_EQ(std::sscanf(text, "%u-%u-%u %u:%u:%u.%u", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
-                          &v[6]),
-              7)
-        << text;
-    SYSTEMTIME t;
-    WORD* fields[] = {&t.wYear, &t.wMonth, &t.wDay, &t.wHour, &t.wMinute, &t.wSecond,
-                      &t.wMilliseconds};
-    for (int i = 0; i < 7; ++i) *fields[i] = static_cast<WORD>(v[i]);
-    t.wDayOfWeek = 3;
-    return t;
-}
-
 // The clock as "2021-03-02 09:05:03.007 day 2"; day 0 is a Sunday.
 std::string Now() {
     SYSTEMTIME t;
@@ -75,7 +59,7 @@ const Advance kAdvances[] = {
 class ClockAdvance : public WinsimTest, public ::testing::WithParamInterface<Advance> {};
 
 TEST_P(ClockAdvance, RollsOverIntoTheRightDateAndDayOfTheWeek) {
-    winsim::SetLocalTime(At(GetParam().from));
+    winsim::SetLocalTime(LocalTimeAt(GetParam().from));
     winsim::AdvanceClock(GetParam().milliseconds);
     EXPECT_EQ(Now(), GetParam().to);
 }
@@ -90,7 +74,7 @@ TEST_F(Clock, RefusesDatesThatDoNotExist) {
                              "2021-01-01 24:00:00.000", "2021-01-01 00:60:00.000",
                              "2021-01-01 00:00:60.000", "2021-01-01 00:00:00.1000",
                              "1600-12-31 00:00:00.000"}) {
-        EXPECT_THROW(winsim::SetLocalTime(At(date)), std::invalid_argument) << date;
+        EXPECT_THROW(winsim::SetLocalTime(LocalTimeAt(date)), std::invalid_argument) << date;
     }
 }
 
