@@ -186,11 +186,4 @@ def _now():
 
 
 if __name__ == "__main__":
-    wineharness.main([
-        ("wine64", "the wine64 loader"),
-        ("template", "the template prefix"),
-        ("dbgcapture", "dbgcapture.exe (host path)"),
-        ("program", "the program to test (host path)"),
-        ("name", "the program's file name in the prefix"),
-        ("tag", "the program's trace tag"),
-    ])
+    wineharness.main(wineharness.PROGRAM_OPTIONS)

@@ -338,14 +338,6 @@ class Remove(RemoveTestCase):
 
 
 if __name__ == "__main__":
-    wineharness.main([
-        ("wine64", "the wine64 loader"),
-        ("template", "the template prefix"),
-        ("dbgcapture", "dbgcapture.exe (host path)"),
+    wineharness.main(wineharness.PROGRAM_OPTIONS + wineharness.PACKAGE_OPTIONS + [
         ("holdfile", "holdfile.exe (host path)"),
-        ("program", "the program to test (host path)"),
-        ("name", "the program's file name in the prefix"),
-        ("tag", "the program's trace tag"),
-        ("variant", "x64 or x86: the driver package's file names"),
-        ("package", "the folder of the sample driver package (host path)"),
     ])

@@ -553,6 +553,22 @@ def is_record_text(text):
 
 # -- command line of the test scripts ---------------------------------------
 
+# The options of the tests that run the program, and what those that also
+# install the sample driver package add.
+PROGRAM_OPTIONS = [
+    ("wine64", "the wine64 loader"),
+    ("template", "the template prefix"),
+    ("dbgcapture", "dbgcapture.exe (host path)"),
+    ("program", "the program to test (host path)"),
+    ("name", "the program's file name in the prefix"),
+    ("tag", "the program's trace tag"),
+]
+PACKAGE_OPTIONS = [
+    ("variant", "x64 or x86: the driver package's file names"),
+    ("package", "the folder of the sample driver package (host path)"),
+]
+
+
 def main(options):
     """Parses the harness options (a list of (name, help)), stores them in a
     namespace and runs unittest with the remaining arguments."""
