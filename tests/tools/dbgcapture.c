@@ -86,7 +86,8 @@ int main(int argc, char **argv)
     HANDLE out;
     char *command_line;
     DWORD exit_code = 0;
-    BOOL seen_breakpoint = FALSE, seen_wx86_breakpoint = FALSE, done = FALSE;
+    struct loader_breakpoints breakpoints = {FALSE, FALSE};
+    BOOL done = FALSE;
     int first = 1;
 
     if (argc > 2 && strcmp(argv[1], "--exit-code-file") == 0) {
@@ -108,28 +109,10 @@ int main(int argc, char **argv)
 
     while (!done) {
         DEBUG_EVENT ev;
-        DWORD status = DBG_CONTINUE;
+        DWORD status;
         if (!WaitForDebugEvent(&ev, INFINITE)) fail("WaitForDebugEvent");
+        status = watch_event(&ev, &breakpoints);
         switch (ev.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (ev.u.CreateProcessInfo.hFile) CloseHandle(ev.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (ev.u.LoadDll.hFile) CloseHandle(ev.u.LoadDll.hFile);
-            break;
-        case EXCEPTION_DEBUG_EVENT: {
-            /* The loader's initial breakpoint (one per architecture for a
-             * WOW64 debuggee) is ours; every other exception is the
-             * debuggee's to handle. */
-            DWORD code = ev.u.Exception.ExceptionRecord.ExceptionCode;
-            if (code == EXCEPTION_BREAKPOINT && !seen_breakpoint)
-                seen_breakpoint = TRUE;
-            else if (code == STATUS_WX86_BREAKPOINT && !seen_wx86_breakpoint)
-                seen_wx86_breakpoint = TRUE;
-            else
-                status = DBG_EXCEPTION_NOT_HANDLED;
-            break;
-        }
         case OUTPUT_DEBUG_STRING_EVENT:
             record_string(out, pi.hProcess, &ev.u.DebugString);
             break;

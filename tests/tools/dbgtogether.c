@@ -27,7 +27,7 @@ struct program {
     const char *exit_code_file;
     HANDLE out;
     PROCESS_INFORMATION pi;
-    BOOL seen_breakpoint, seen_wx86_breakpoint;
+    struct loader_breakpoints breakpoints;
     BOOL arrived; /* reached its first debug string, or ended */
     BOOL held;    /* its first debug string waits for ContinueDebugEvent */
     DWORD held_thread;
@@ -73,31 +73,14 @@ int main(int argc, char **argv)
 
     while (ended < count) {
         DEBUG_EVENT ev;
-        DWORD status = DBG_CONTINUE;
+        DWORD status;
         BOOL hold = FALSE;
         struct program *p = NULL;
         if (!WaitForDebugEvent(&ev, INFINITE)) fail("WaitForDebugEvent");
         for (i = 0; i < count; i++)
             if (programs[i].pi.dwProcessId == ev.dwProcessId) p = &programs[i];
+        status = watch_event(&ev, p ? &p->breakpoints : NULL);
         switch (ev.dwDebugEventCode) {
-        case CREATE_PROCESS_DEBUG_EVENT:
-            if (ev.u.CreateProcessInfo.hFile) CloseHandle(ev.u.CreateProcessInfo.hFile);
-            break;
-        case LOAD_DLL_DEBUG_EVENT:
-            if (ev.u.LoadDll.hFile) CloseHandle(ev.u.LoadDll.hFile);
-            break;
-        case EXCEPTION_DEBUG_EVENT: {
-            /* The loader's initial breakpoints are ours; every other
-             * exception is the debuggee's to handle. */
-            DWORD code = ev.u.Exception.ExceptionRecord.ExceptionCode;
-            if (p && code == EXCEPTION_BREAKPOINT && !p->seen_breakpoint)
-                p->seen_breakpoint = TRUE;
-            else if (p && code == STATUS_WX86_BREAKPOINT && !p->seen_wx86_breakpoint)
-                p->seen_wx86_breakpoint = TRUE;
-            else
-                status = DBG_EXCEPTION_NOT_HANDLED;
-            break;
-        }
         case OUTPUT_DEBUG_STRING_EVENT:
             if (!p) break;
             record_string(p->out, p->pi.hProcess, &ev.u.DebugString);

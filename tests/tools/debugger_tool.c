@@ -55,3 +55,28 @@ void record_string(HANDLE out, HANDLE process, const OUTPUT_DEBUG_STRING_INFO *i
     write_all(out, &separator, 1);
     free(raw);
 }
+
+DWORD watch_event(const DEBUG_EVENT *ev, struct loader_breakpoints *breakpoints)
+{
+    switch (ev->dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+        if (ev->u.CreateProcessInfo.hFile) CloseHandle(ev->u.CreateProcessInfo.hFile);
+        break;
+    case LOAD_DLL_DEBUG_EVENT:
+        if (ev->u.LoadDll.hFile) CloseHandle(ev->u.LoadDll.hFile);
+        break;
+    case EXCEPTION_DEBUG_EVENT: {
+        DWORD code = ev->u.Exception.ExceptionRecord.ExceptionCode;
+        if (breakpoints && code == EXCEPTION_BREAKPOINT && !breakpoints->seen)
+            breakpoints->seen = TRUE;
+        else if (breakpoints && code == STATUS_WX86_BREAKPOINT && !breakpoints->seen_wx86)
+            breakpoints->seen_wx86 = TRUE;
+        else
+            return DBG_EXCEPTION_NOT_HANDLED;
+        break;
+    }
+    default:
+        break;
+    }
+    return DBG_CONTINUE;
+}

@@ -24,6 +24,19 @@ void fail(const char *what);
 void *xmalloc(size_t n);
 /* Writes all of data or fails. */
 void write_all(HANDLE file, const void *data, DWORD size);
+/* The loader's initial breakpoints in a debuggee (one per architecture for
+ * a WOW64 debuggee): each is the debugger's, once. */
+struct loader_breakpoints {
+    BOOL seen, seen_wx86;
+};
+
+/* What a debugger that only watches does with any event first: closes the
+ * file handles the event hands over and returns how to continue it:
+ * DBG_CONTINUE, or DBG_EXCEPTION_NOT_HANDLED for an exception other than a
+ * loader breakpoint (for breakpoints NULL: any exception), which leaves it
+ * to the debuggee. */
+DWORD watch_event(const DEBUG_EVENT *ev, struct loader_breakpoints *breakpoints);
+
 /* Writes one OUTPUT_DEBUG_STRING_EVENT's text to out unchanged (a Unicode
  * one in the ANSI code page), followed by one NUL byte. */
 void record_string(HANDLE out, HANDLE process, const OUTPUT_DEBUG_STRING_INFO *info);
