@@ -69,29 +69,6 @@ TEST_F(WindowsDirectoryTest, IsTheWindowsFolderOfDriveC) {
     EXPECT_NE(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
-TEST_F(WindowsDirectoryTest, TooSmallBufferGetsRequiredSizeAndIsUntouched) {
-    const std::string path = WindowsDirectory();
-    ASSERT_FALSE(path.empty());
-    const UINT length = static_cast<UINT>(path.size());
-    for (UINT size : {0u, 1u, length - 1, length}) {
-        SCOPED_TRACE(size);
-        char buffer[MAX_PATH + 1];
-        std::memset(buffer, '#', sizeof buffer);
-        EXPECT_EQ(GetWindowsDirectoryA(buffer, size), length + 1);
-        EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '#'));
-    }
-    EXPECT_EQ(GetWindowsDirectoryA(nullptr, 0), length + 1);
-    char exact[MAX_PATH + 1];
-    EXPECT_EQ(GetWindowsDirectoryA(exact, length + 1), length);
-    EXPECT_EQ(std::string(exact), path);
-}
-
-std::string SystemDirectory() {
-    char buffer[MAX_PATH + 1] = {};
-    const UINT length = GetSystemDirectoryA(buffer, sizeof buffer);
-    return std::string(buffer, length <= MAX_PATH ? length : 0);
-}
-
 using SystemDirectoryTest = PlatformTest;
 
 TEST_F(SystemDirectoryTest, IsSystem32InTheWindowsFolder) {
@@ -108,24 +85,40 @@ TEST_F(SystemDirectoryTest, IsSystem32InTheWindowsFolder) {
     EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
 }
 
-TEST_F(SystemDirectoryTest, TooSmallBufferGetsRequiredSizeAndIsUntouched) {
-    const std::string path = SystemDirectory();
-    ASSERT_FALSE(path.empty());
-    const UINT length = static_cast<UINT>(path.size());
+// The two calls share one contract for their buffer.
+struct DirectoryCall {
+    const char* name;
+    UINT(WINAPI* get)(LPSTR, UINT);
+};
+
+class DirectoryBufferTest : public PlatformTest, public ::testing::WithParamInterface<DirectoryCall> {};
+
+TEST_P(DirectoryBufferTest, TooSmallBufferGetsRequiredSizeAndIsUntouched) {
+    const auto get = GetParam().get;
+    char full[MAX_PATH + 1] = {};
+    const UINT length = get(full, sizeof full);
+    ASSERT_GT(length, 0u);
+    ASSERT_LE(length, static_cast<UINT>(MAX_PATH));
+    const std::string path(full, length);
     for (UINT size : {0u, 1u, length - 1, length}) {
         SCOPED_TRACE(size);
         char buffer[MAX_PATH + 1];
         std::memset(buffer, '#', sizeof buffer);
         SetLastError(kPoison);
-        EXPECT_EQ(GetSystemDirectoryA(buffer, size), length + 1);
+        EXPECT_EQ(get(buffer, size), length + 1);
         EXPECT_EQ(GetLastError(), kPoison);
         EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '#'));
     }
-    EXPECT_EQ(GetSystemDirectoryA(nullptr, 0), length + 1);
+    EXPECT_EQ(get(nullptr, 0), length + 1);
     char exact[MAX_PATH + 1];
     std::memset(exact, '#', sizeof exact);
-    EXPECT_EQ(GetSystemDirectoryA(exact, length + 1), length);
+    EXPECT_EQ(get(exact, length + 1), length);
     EXPECT_EQ(std::string(exact, length + 2), path + std::string("\0#", 2));
 }
+
+INSTANTIATE_TEST_SUITE_P(WindowsAndSystem, DirectoryBufferTest,
+                         ::testing::Values(DirectoryCall{"GetWindowsDirectoryA", GetWindowsDirectoryA},
+                                           DirectoryCall{"GetSystemDirectoryA", GetSystemDirectoryA}),
+                         [](const ::testing::TestParamInfo<DirectoryCall>& info) { return info.param.name; });
 
 }  // namespace
