@@ -560,6 +560,18 @@ void RestartFileSystem() {
     if (std::shared_ptr<RegKey> key = FindKey(kSessionManagerKey)) key->DeleteValue(kPendingValue);
 }
 
+void CollectFiles(const Node& folder, const std::string& path, std::map<std::string, std::string>* files) {
+    for (const auto& entry : folder.children) {
+        const Node& node = *entry.second;
+        const std::string full = path + "\\" + node.name;
+        if (node.IsDirectory()) {
+            CollectFiles(node, full, files);
+        } else {
+            (*files)[full] = node.data;
+        }
+    }
+}
+
 std::vector<std::string> FolderEntries(const std::string& path) {
     ParsedPath parsed;
     Location where;
@@ -1061,6 +1073,12 @@ bool Exists(const std::string& path) {
     if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
     if (!where.node) return false;
     return !(parsed.trailing_separator && !where.node->IsDirectory());
+}
+
+std::map<std::string, std::string> Files() {
+    std::map<std::string, std::string> files;
+    for (const auto& drive : detail::M().fs.drives) detail::CollectFiles(*drive.second, drive.second->name, &files);
+    return files;
 }
 
 }  // namespace winsim

@@ -155,6 +155,7 @@ DWORD RemoveFile(const std::string& path);
 DWORD FileAttributesOf(const std::string& path);
 // Names in a folder, in directory order; empty when it is not a folder.
 std::vector<std::string> FolderEntries(const std::string& path);
+void CollectFiles(const Node& folder, const std::string& path, std::map<std::string, std::string>* files);
 // What a restart does to files: lets go of every file held in use, then
 // carries out the delayed moves and deletions in the order recorded and
 // forgets them.

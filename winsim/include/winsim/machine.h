@@ -5,6 +5,7 @@
 #include <winsim/win32.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,6 +57,8 @@ bool PutFile(const std::string& path, const std::string& contents,
              DWORD attributes = FILE_ATTRIBUTE_ARCHIVE);
 std::optional<std::string> FileContents(const std::string& path);
 bool Exists(const std::string& path);
+// Every file of the machine by full path ("C:\\Windows\\INF\\oem0.inf"), with its contents.
+std::map<std::string, std::string> Files();
 // Marks a file as held open by another process (a loaded driver, say) for
 // reading and executing, sharing reading only: deleting, moving or writing
 // it fails with ERROR_SHARING_VIOLATION, and so does opening it without
