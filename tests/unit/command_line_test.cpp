@@ -1,0 +1,133 @@
+// The command line, the trace log and the error reports: what the calling
+// setup program and support staff see of a run.
+#include "common.h"
+#include "machine_test.h"
+
+namespace {
+
+const std::string k259(259, 'x');
+const std::string k260(260, 'x');
+// A log name of 259 characters in a folder that does not exist.
+const std::string kLog259 = "C:\\" + std::string(127, 'a') + "\\" + std::string(128, 'b');
+
+struct CommandLineCase {
+    const char* name;
+    Lines arguments;
+    int exitCode;
+    Lines debuggerLines;  // after "->main(argc=N)\n"
+    std::string log;      // the log the run writes, "" for none
+};
+
+void PrintTo(const CommandLineCase& c, std::ostream* os) { *os << c.name; }
+
+Lines Summary(const char* operation, const std::string& folder, const std::string& log) {
+    return {std::string("Operation=") + operation + "\n", "szInstImageDir=[" + folder + "]\n",
+            "szLogFileName=[" + log + "]\n"};
+}
+
+Lines Join(Lines a, const Lines& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+const Lines kRefused = {"Invalid Parameter? (Ret=87)\n"};
+const Lines kConflict = {"/R or /A is already specified.\n", "Invalid Parameter? (Ret=87)\n"};
+
+const CommandLineCase kCommandLines[] = {
+    {"NoArgument", {}, 87, kRefused, ""},
+    {"InstallThenRemove", {"/A", "/S:C:\\Drv", "/r"}, 87, kConflict, ""},
+    {"RemoveThenInstallLongForms", {"/Remove", "/ALL"}, 87, kConflict, ""},
+    {"NeitherOperation", {"-A", "/S", "/X", "C:\\Drv", "/l:C:\\my.log"}, 87,
+     Join(Join({"/R or /A is required.\n"}, Summary("0xff", "", "C:\\my.log")), kRefused), ""},
+    {"InstallWithEmptyFolder", {"/a", "/s:C:\\Drv", "/S:"}, 87,
+     Join(Join({"InstDestDir or InstImageDir is not specified.\n"}, Summary("0x10", "", kDefaultLog)), kRefused), ""},
+    {"LogOf260", {"/R", "/L:" + k260}, 87, Join({"BuffSize(LogFileName)=260, Need=260\n"}, kRefused), ""},
+    {"FolderOf260", {"/S:" + k260, "/A"}, 87, Join({"BuffSize(InstImageDir)=260, Need=260\n"}, kRefused), ""},
+    {"ValuesOf259AndALogThatCannotBeOpened", {"/R", "/S:" + k259, "/L:" + kLog259}, 0,
+     Join(Summary("0x20", k259, kLog259), {"ERROR: CreateFile(3)\n"}), ""},
+    {"LastLogStandsAndEmptyMeansDefault", {"/L:C:\\first.log", "/R", "/L:"}, 0, Summary("0x20", "", kDefaultLog),
+     kDefaultLog},
+    {"InstallRepeatedLastFolderStands", {"/A", "/S:C:\\Nowhere", "/a", "/S:C:\\Drv", "/L:C:\\my.log"}, 0,
+     Summary("0x10", "C:\\Drv", "C:\\my.log"), "C:\\my.log"},
+};
+
+class CommandLineTest : public MachineTest, public ::testing::WithParamInterface<CommandLineCase> {};
+
+TEST_P(CommandLineTest, ExitCodeDebuggerLinesAndLog) {
+    const CommandLineCase& c = GetParam();
+    PutPackage();
+    EXPECT_EQ(RunProgram(c.arguments), c.exitCode);
+    EXPECT_EQ(DebuggerLines(), Join({"->main(argc=" + std::to_string(c.arguments.size() + 1) + ")\n"}, c.debuggerLines));
+    for (const std::string& log : {kDefaultLog, std::string("C:\\my.log"), std::string("C:\\first.log")}) {
+        const auto contents = winsim::FileContents(log);
+        EXPECT_EQ(contents.has_value(), log == c.log) << log;
+        std::vector<Record> records;
+        if (contents && SplitLog(*contents, &records)) {
+            ASSERT_FALSE(records.empty());
+            EXPECT_EQ(records.back().function + ": " + records.back().message, "main: Process return. (Ret=0)\n");
+        } else if (contents) {
+            ADD_FAILURE() << "not a log of whole records: " << *contents;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, ::testing::ValuesIn(kCommandLines),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+using TraceTest = MachineTest;
+
+TEST_F(TraceTest, WithoutTempFolderTheLogIsAtTheRoot) {
+    winsim::SetTempPath("");
+    EXPECT_EQ(RunProgram({"/R"}), 0);
+    EXPECT_EQ(DebuggerLines().back(), "szLogFileName=[\\QVDRAVMEL.LOG]\n");
+    EXPECT_TRUE(winsim::Exists("C:\\QVDRAVMEL.LOG"));
+}
+
+// Each run appends its records to what earlier runs wrote; the debugger
+// channel carries the same records unchanged.
+TEST_F(TraceTest, RunsAppendWholeTimestampedRecords) {
+    SYSTEMTIME time = {1999, 12, 5, 31, 23, 59, 58, 42};
+    winsim::SetLocalTime(time);
+    ASSERT_EQ(RunProgram({"/R", "/L:C:\\my.log"}), 0);
+    const std::string first = *winsim::FileContents("C:\\my.log");
+    winsim::ClearDebugOutput();
+    ASSERT_EQ(RunProgram({"/R", "/L:C:\\my.log"}), 0);
+    const std::string both = *winsim::FileContents("C:\\my.log");
+    ASSERT_EQ(both.compare(0, first.size(), first), 0) << "the earlier records were not kept";
+    // The second run's records from the first one after the log opened.
+    std::string sent;
+    Record record;
+    for (const std::string& entry : winsim::DebugOutput()) {
+        if (ParseRecord(entry, &record) && (!sent.empty() || record.function != "SetOperationType")) sent += entry;
+    }
+    EXPECT_TRUE(Traced("SetOperationType", "SetOperationType(0x20)\n"));
+    EXPECT_EQ(both.substr(first.size()), sent);
+    std::vector<Record> records;
+    ASSERT_TRUE(SplitLog(both, &records));
+    EXPECT_EQ(records.front().time, "1999/12/31 23:59:58:042");
+    EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const Record& r) { return r.function == "main"; }), 2);
+}
+
+TEST_F(TraceTest, LongMessagesAreCutAndTheLastErrorIsKept) {
+    SetLastError(1234);
+    QV_WriteLog("test", 7, "Caller", "%s|", std::string(2000, 'm').c_str());
+    QV_DebugPrint("%s", "debugger line");
+    EXPECT_EQ(GetLastError(), 1234u);
+    EXPECT_EQ(TraceOf("Caller"), (Lines{std::string(1023, 'm')}));
+    EXPECT_EQ(DebuggerLines(), (Lines{"debugger line"}));
+}
+
+TEST_F(TraceTest, ErrorReportsCarryTheSystemTextWhenThereIsOne) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    QV_DisplayError("Step");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    SetLastError(12345);
+    QV_DisplayError("Other");
+    QV_FormatErrorCode(ERROR_ACCESS_DENIED);
+    QV_FormatErrorCode(12345);
+    EXPECT_EQ(TraceOf("QV_DisplayError"), (Lines{"Step FAILURE: Code=5 : Access is denied.\r\n\n",
+                                                 "Other FAILURE: Code=12345\n"}));
+    EXPECT_EQ(TraceOf("QV_FormatErrorCode"), (Lines{"ErrorCode(5):Access is denied.\r\n", "ErrorCode(12345)"}));
+}
+
+}  // namespace
