@@ -23,5 +23,5 @@ wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 template=$DRAVMEL_ROOT/build/main-job/wine-prefix-template
 "$DRAVMEL_ROOT/tests/wine/make-prefix-template.sh" "$wine64" "$template"
 python3 -B "$DRAVMEL_ROOT/scripts/wine_demo.py" --wine64 "$wine64" --template "$template" \
-  --dbgcapture "$DRAVMEL_ROOT/build/mingw-x64/tests/tools/dbgcapture.exe" --dist "$dist" \
+  --tool "$DRAVMEL_ROOT/build/mingw-x64/tests/tools/wintool.exe" --dist "$dist" \
   --package "$DRAVMEL_ROOT/sample/x64"

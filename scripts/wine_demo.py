@@ -1,7 +1,7 @@
 """Shows the shipped program installing and removing the sample driver package
 under Wine, in one fresh prefix.
 
-Usage: wine_demo.py --wine64 WINE64 --template PREFIX --dbgcapture EXE
+Usage: wine_demo.py --wine64 WINE64 --template PREFIX --tool WINTOOL_EXE
                     --dist DIR --package DIR
 
 Copies Dravmelx64.exe from DIR (the 64-bit Wine runs it only) to C:\\Dravmel
@@ -22,15 +22,16 @@ import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
 import wineharness  # noqa: E402
+from wineharness import text  # noqa: E402
 
 INSTALL_DIR = "C:\\Dravmel"
 PACKAGE_DIR = INSTALL_DIR + "\\package"
 PROGRAM = "Dravmelx64.exe"
 HARDWARE_ID = "Orvenik_Tallomer_Mirror"
 INF, DLL, SYS = "QVMIRx64.INF", "QVMIRx64.DLL", "QVMIRx64.SYS"
-CCS = "System\\CurrentControlSet"
-SERVICE_KEY = CCS + "\\Services\\QVMIRROR"
-REINSTALL_KEY = "Software\\Microsoft\\Windows\\CurrentVersion\\Reinstall"
+CCS = "system\\currentcontrolset"
+SERVICE_KEY = CCS + "\\services\\qvmirror"
+REINSTALL_KEY = "software\\microsoft\\windows\\currentversion\\reinstall"
 SYSTEM32 = "C:\\windows\\system32"
 INSTALL = ["/A", "/S:" + PACKAGE_DIR]
 
@@ -39,8 +40,8 @@ def show_step(prefix, program, title, args, expected):
     print("\n=== %s\n$ %s %s" % (title, PROGRAM, " ".join(args)), flush=True)
     log = prefix.temp_dir + "QVDRAVMEL.LOG"
     before = prefix.read_text(log) if prefix.exists(log) else ""
-    capture = prefix.run_captured(program, args)
-    print("exit code: %d (expected %d)" % (capture.exit_code, expected))
+    exit_code, events = prefix.run_captured(program, args)
+    print("exit code: %d (expected %d)" % (exit_code, expected))
     after = prefix.read_text(log) if prefix.exists(log) else ""
     if after != before:
         print("records added to %s:" % log)
@@ -48,28 +49,25 @@ def show_step(prefix, program, title, args, expected):
             print("  " + line.rstrip("\r\n"))
     else:
         print("debugger output:")
-        for event in capture.events:
+        for event in events:
             print("  " + event.rstrip("\n").replace("\n", "\n  "))
     sys.stdout.flush()
-    return capture.exit_code == expected
+    return exit_code == expected
 
 
 def show_key(registry, path):
-    """Prints a key and its values; returns whether it exists."""
-    key = registry.key(path)
-    if key is None:
-        print("[HKLM\\%s] (absent)" % path)
-        return False
-    print("[HKLM\\%s]" % path)
-    for name in key.value_names():
-        print("  %s = %r" % (name or "@", key.value(name)))
-    return True
+    """Prints a key and its values as Wine saves them; returns whether it
+    exists."""
+    print("[HKLM\\%s]%s" % (path, "" if path in registry else " (absent)"))
+    for name, data in sorted(registry.get(path, {}).items()):
+        print("  %s = %s" % (name, data if text(data) is None else text(data)))
+    return path in registry
 
 
 def show_file(prefix, windows_path):
     """Prints a file's size; returns whether it exists."""
     if prefix.exists(windows_path):
-        print("  %s (%d bytes)" % (windows_path, len(prefix.read_bytes(windows_path))))
+        print("  %s (%d bytes)" % (windows_path, os.path.getsize(prefix.host(windows_path))))
         return True
     print("  %s (absent)" % windows_path)
     return False
@@ -78,27 +76,29 @@ def show_file(prefix, windows_path):
 def installed_paths(registry):
     """The keys and files the installation left, found through the registry
     as the removal finds them: (device count, key paths, file paths)."""
-    devices = [k for k in registry.keys_below(CCS + "\\Enum")
-               if HARDWARE_ID in (k.value("HardwareID") or [])]
-    keys = [d.path for d in devices]
+    def value(key, name):
+        return text(registry.get(key, {}).get(name))
+    devices = [k for k in registry if k.startswith(CCS + "\\enum\\")
+               and HARDWARE_ID in (value(k, "hardwareid") or [])]
+    keys = list(devices)
     files = [SYSTEM32 + "\\drivers\\" + SYS, SYSTEM32 + "\\" + DLL]
     for device in devices:
-        if device.value("Driver"):
-            driver_key = CCS + "\\Control\\Class\\" + device.value("Driver")
+        if value(device, "driver"):
+            driver_key = (CCS + "\\control\\class\\" + value(device, "driver")).lower()
             keys.append(driver_key)
-            inf_name = registry.value(driver_key, "InfPath")
+            inf_name = value(driver_key, "infpath")
             if inf_name:
                 files.append("C:\\windows\\inf\\" + inf_name)
-    keys += [SERVICE_KEY, SERVICE_KEY + "\\VIDEO"]
-    video_id = registry.value(SERVICE_KEY + "\\VIDEO", "VideoID")
+    keys += [SERVICE_KEY, SERVICE_KEY + "\\video"]
+    video_id = (value(SERVICE_KEY + "\\video", "videoid") or "").lower()
     if video_id:
-        keys += [CCS + "\\Control\\Video\\%s\\0000" % video_id,
-                 CCS + "\\Control\\Video\\%s\\Video" % video_id,
-                 CCS + "\\Hardware Profiles\\Current\\System\\CurrentControlSet"
-                       "\\Control\\Video\\%s\\0000" % video_id]
-    for name in registry.subkey_names(REINSTALL_KEY):
-        keys.append(REINSTALL_KEY + "\\" + name)
-        reinstall = registry.value(REINSTALL_KEY + "\\" + name, "ReinstallString")
+        keys += [CCS + "\\control\\video\\%s\\0000" % video_id,
+                 CCS + "\\control\\video\\%s\\video" % video_id,
+                 CCS + "\\hardware profiles\\current\\system\\currentcontrolset"
+                       "\\control\\video\\%s\\0000" % video_id]
+    for key in [k for k in registry if k.startswith(REINSTALL_KEY + "\\")]:
+        keys.append(key)
+        reinstall = value(key, "reinstallstring")
         if reinstall:
             files += [ntpath.dirname(reinstall) + "\\" + f for f in (INF, DLL, SYS)]
     return len(devices), keys, files
@@ -114,7 +114,7 @@ def show_paths(prefix, registry, keys, files):
 def show_pending(registry):
     """Prints the file operations left for the next start; returns them."""
     pending = wineharness.pending_file_operations(registry) or []
-    print("[HKLM\\%s] PendingFileRenameOperations:" % wineharness.SESSION_MANAGER_KEY)
+    print("[HKLM\\%s] PendingFileRenameOperations:" % wineharness.SESSION_MANAGER)
     for source, target in pending:
         print("  %s -> %s" % (source, target or "(deleted)"))
     if not pending:
@@ -126,7 +126,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--wine64", required=True)
     parser.add_argument("--template", required=True)
-    parser.add_argument("--dbgcapture", required=True)
+    parser.add_argument("--tool", required=True)
     parser.add_argument("--dist", required=True)
     parser.add_argument("--package", required=True)
     options = parser.parse_args()
@@ -137,7 +137,7 @@ def main():
         if not show_step(prefix, program, title, args, expected):
             failed.append(title)
 
-    with wineharness.WinePrefix(options.wine64, options.template, options.dbgcapture) as prefix:
+    with wineharness.Prefix(options.wine64, options.template, options.tool) as prefix:
         # Wine keeps the video keys volatile, which refuses the package's
         # video entries; Windows keeps them in its hive.
         prefix.keep_video_keys()
@@ -151,7 +151,7 @@ def main():
         step("Install the sample package", INSTALL, 0)
 
         print("\n=== What the installation left (read once Wine has ended)")
-        registry = prefix.machine_registry()
+        registry = prefix.registry()
         devices, keys, files = installed_paths(registry)
         print("devices listing %s: %d" % (HARDWARE_ID, devices))
         show_paths(prefix, registry, keys, files)
@@ -165,7 +165,7 @@ def main():
         step("Remove the driver", ["/R"], 0)
 
         print("\n=== What waits for the restart (read once Wine has ended)")
-        registry = prefix.machine_registry()
+        registry = prefix.registry()
         pending = show_pending(registry)
         print("files still present:")
         for path in files:
@@ -178,7 +178,7 @@ def main():
         prefix.restart()
 
         print("\n=== What is left after the restart")
-        registry = prefix.machine_registry()
+        registry = prefix.registry()
         left_pending = show_pending(registry)
         devices, _, _ = installed_paths(registry)
         print("devices listing %s: %d" % (HARDWARE_ID, devices))

@@ -3,17 +3,14 @@
 # copy afterwards. The command sees WINEPREFIX and WINE64 in its environment.
 # Usage: run-in-fresh-prefix.sh WINE64 TEMPLATE COMMAND [ARG...]
 set -uo pipefail
-export WINE64=$1
-template=$2
-shift 2
-prefix=$(mktemp -d "${TMPDIR:-/tmp}/dravmel-wine.XXXXXX")
-cp -a "$template/." "$prefix/"
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+export WINE64=$1 WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/dravmel-wine.XXXXXX")
+cp -a "$2/." "$WINEPREFIX/"
 unset DISPLAY WAYLAND_DISPLAY
+shift 2
 "$@"
 rc=$?
 wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
-"$wineserver" -k >/dev/null 2>&1
-"$wineserver" -w >/dev/null 2>&1
-rm -rf "$prefix"
+"$wineserver" -k >/dev/null 2>&1; "$wineserver" -w >/dev/null 2>&1
+rm -rf "$WINEPREFIX"
 exit $rc

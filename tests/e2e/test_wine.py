@@ -1,0 +1,194 @@
+# The programs under Wine, in what only a real platform shows: an install
+# of the sample package, a second one, a removal while a driver file is held
+# open and the restart after it; broken packages; the Windows version's
+# effect; the programs' files.
+import os
+import re
+import stat
+import subprocess
+import unittest
+import xml.etree.ElementTree as ElementTree
+
+import wineharness
+from wineharness import RECORD_START, Prefix, pending_file_operations, text
+
+HARDWARE_ID = "Orvenik_Tallomer_Mirror"
+SERVICE_KEY = "system\\currentcontrolset\\services\\qvmirror"
+SYSTEM32 = "C:\\windows\\system32\\"
+BACKUP = SYSTEM32 + "ReinstallBackups\\0000\\DriverFiles\\"
+COPY_INF = "SetupCopyOEMInf() success.\n"
+CLASS_KEY = r"system\\currentcontrolset\\control\\class\\\{4d36e96%s-e325-11ce-bfc1-08002be10318\}"
+# Differences from the state before the installation that are no fault of
+# the program, each with its reason.
+TOLERATED = [
+    # Wine rewrites the display and monitor class keys at each start, without a default value.
+    r"value %s @ removed" % (CLASS_KEY % "[8e]"),
+    # Wine's display setup stamps its own adapter's driver key at each start.
+    r"value %s\\0000 driverdate(data)? changed" % (CLASS_KEY % "8"),
+    # Wine's network cards are volatile keys; it saves no key left with nothing to save.
+    r"key software\\microsoft\\windows nt\\currentversion\\networkcards removed",
+    # The video keys that keep_video_keys made ordinary are volatile again after a start.
+    r"key system\\currentcontrolset\\(hardware profiles\\current\\system\\currentcontrolset\\)?"
+    r"control\\video removed",
+    # The package's INF makes the Reinstall key, which Windows always has.
+    r"key software\\microsoft\\windows\\currentversion\\reinstall added",
+    # The package's INF makes the backup folders; the program deletes the files in them.
+    r"file windows/system32/ReinstallBackups/(0000/(DriverFiles/)?)? added",
+    # The program's trace logs.
+    r"file Dravmel/\w+\.log added",
+]
+
+
+def differences(before, after, root):
+    # "key|value|file NAME added|removed|changed" for each difference of two
+    # (registry, files) states.
+    found = []
+
+    def compare(kind, old, new, name):
+        for item in sorted(set(old) | set(new)):
+            if old.get(item) != new.get(item):
+                found.append("%s %s %s" % (kind, name(item), "added" if item not in old else
+                                           "removed" if item not in new else "changed"))
+    for key in set(before[0]) & set(after[0]):
+        compare("value", before[0][key], after[0][key], lambda name: key + " " + name)
+    compare("key", dict.fromkeys(before[0], 1), dict.fromkeys(after[0], 1), str)
+    compare("file", before[1], after[1], lambda path: os.path.relpath(path, root) +
+            ("/" if after[1].get(path, before[1].get(path)) == "folder" else ""))
+    return [d for d in found if not any(re.fullmatch(t, d) for t in TOLERATED)]
+
+
+class ProgramRuns(unittest.TestCase):
+    maxDiff = None
+
+    def setUp(self):
+        o = self.options
+        self.prefix = Prefix(o.wine, o.template, o.tool)
+        self.addCleanup(self.prefix.__exit__)
+        self.prefix.keep_video_keys()
+        self.program = self.prefix.install_file(o.program, "C:\\Dravmel")
+        self.files = {os.path.splitext(n)[1].upper(): n for n in os.listdir(o.package)}
+        self.put_package("package")
+
+    def put_package(self, folder, leave_out=None, inf=None):
+        for kind, name in self.files.items():
+            if kind != leave_out:
+                path = self.prefix.install_file(os.path.join(self.options.package, name),
+                                                "C:\\Dravmel\\" + folder)
+            if kind == ".INF" and inf is not None:
+                with open(self.prefix.host(path), "wb") as f:
+                    f.write(inf)
+
+    def run_program(self, args, expected, hold=None):
+        # Runs the program with a log of its own; the log must hold exactly
+        # the whole records sent to the debugger once it was opened, the last
+        # one main's.
+        self.runs = getattr(self, "runs", 0) + 1
+        log = "C:\\Dravmel\\run%d.log" % self.runs
+        code, events = self.prefix.run_captured(self.program, args + ["/L:" + log], hold)
+        trace, opened = self.prefix.read_text(log), "%s: szLogFileName=[%s]\n" % (self.options.tag, log)
+        records = [e for e in events[events.index(opened):] if RECORD_START.match(e)]
+        self.assertEqual((code, trace), (expected, "".join(records)))
+        whole = re.compile(r"%s%s,\d+,0,\w+,.*\Z" % (RECORD_START.pattern, self.options.tag), re.S)
+        self.assertEqual([r for r in records if not whole.match(r)], [])
+        self.assertTrue(trace.endswith(",main,Process return. (Ret=%d)\n" % expected), trace)
+        return trace
+
+    def install(self, expected=0, folder="package"):
+        return self.run_program(["/A", "/S:C:\\Dravmel\\" + folder], expected)
+
+    def state(self):
+        return self.prefix.registry(), self.prefix.files()
+
+    def devices(self, registry):
+        return [k for k, values in registry.items() if k.startswith("system\\currentcontrolset\\enum\\")
+                and HARDWARE_ID in (text(values.get("hardwareid")) or [])]
+
+    def read_bytes(self, path):
+        with open(path, "rb") as f:
+            return f.read()
+
+
+class Lifecycle(ProgramRuns):
+    def test_install_again_remove_and_restart(self):
+        p, inf, dll, sys_ = self.prefix, self.files[".INF"], self.files[".DLL"], self.files[".SYS"]
+        p.set_windows_version("win10")
+        # Copies of a read-only INF are read-only; the program clears that.
+        os.chmod(p.host("C:\\Dravmel\\package\\" + inf), 0o444)
+        before = self.state()
+        trace = self.install()
+        self.assertRegex(trace, r"call UpdateDriverForPlugAndPlayDevices\(\)\n.*,%s.*"
+                         r" ret  UpdateDriverForPlugAndPlayDevices\(\)\n" % re.escape(COPY_INF), re.S)
+        registry = p.registry()
+        devices = self.devices(registry)
+        self.assertEqual([text(registry[d].get("service")) for d in devices], ["QVMIRROR"])
+        self.assertIn(SERVICE_KEY, registry)
+        for name, path in ((sys_, SYSTEM32 + "drivers\\" + sys_), (dll, SYSTEM32 + dll),
+                           (inf, BACKUP + inf), (dll, BACKUP + dll), (sys_, BACKUP + sys_)):
+            self.assertEqual(self.read_bytes(p.host(path)),
+                             self.read_bytes(os.path.join(self.options.package, name)), path)
+        inf_dir = p.host("C:\\windows\\inf")
+        package_inf = self.read_bytes(os.path.join(self.options.package, inf))
+        copies = [os.path.join(inf_dir, n) for n in os.listdir(inf_dir)
+                  if self.read_bytes(os.path.join(inf_dir, n)) == package_inf]
+        self.assertEqual(len(copies), 1, copies)
+        self.assertTrue(os.stat(copies[0]).st_mode & stat.S_IWUSR, "the INF copy is read-only")
+
+        # Wine drops the device's driver key at each start, which the second
+        # install writes again for the removal in the same session.
+        self.install()
+        held = SYSTEM32 + "drivers\\" + sys_
+        self.run_program(["/R"], 0, hold=held)
+        self.assertTrue(p.exists(held), "deleted while held open")
+        self.assertEqual(sorted((s.lower(), t) for s, t in pending_file_operations(p.registry())),
+                         sorted([((SYSTEM32 + dll).lower(), ""), (held.lower(), "")]))
+        p.restart()
+        self.assertEqual(differences(before, self.state(), p.host("C:\\")), [])
+
+
+class Faults(ProgramRuns):
+    def test_broken_packages_then_two_installs_on_windows_7(self):
+        self.put_package("garbage", inf=b"This is no INF file.\r\n")
+        self.put_package("missing", leave_out=".SYS")
+        before = self.state()
+        self.install(50, "garbage")
+        self.install(51, "missing")
+        self.assertEqual(differences(before, self.state(), self.prefix.host("C:\\")), [])
+
+        self.prefix.set_windows_version("win7")
+        trace = self.install()
+        self.assertIn(" call UpdateDriverForPlugAndPlayDevices()\n", trace)
+        self.assertNotIn(COPY_INF, trace)
+        self.install()
+        self.assertEqual(len(self.devices(self.prefix.registry())), 1)
+
+
+class ProgramFiles(unittest.TestCase):
+    def test_machine_imports_version_and_manifest(self):
+        o = self.options
+        with Prefix(o.wine, o.template, o.tool) as prefix:
+            for path, name, file_format in ((o.x64, "Dravmelx64.exe", "pei-x86-64"),
+                                            (o.x86, "Dravmelx86.exe", "pei-i386")):
+                with self.subTest(name):
+                    dump = subprocess.run([o.objdump, "-p", path], capture_output=True, text=True,
+                                          check=True).stdout
+                    self.assertIn("file format " + file_format, dump)
+                    self.assertRegex(dump, r"\nSubsystem\s+00000003\s+\(Windows CUI\)")
+                    dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)}
+                    self.assertLessEqual({"kernel32.dll"}, dlls)
+                    self.assertLessEqual(dlls, {"kernel32.dll", "user32.dll", "advapi32.dll",
+                                                "setupapi.dll", "newdev.dll", "msvcrt.dll"})
+                    out = prefix.run([o.tool, "version", "Z:" + path.replace("/", "\\")]).stdout
+                    head, count, manifest = re.match(rb"(.*)Manifests=(\d+)\r?\n(.*)", out, re.S).groups()
+                    values = dict(line.split("=", 1) for line in head.decode().splitlines())
+                    self.assertEqual(values["FileDescription"], "Mirror Driver Installation Program")
+                    self.assertEqual(values["OriginalFilename"], name)
+                    for kind in ("File", "Product"):
+                        self.assertRegex(values[kind + "Version"], r"^\d+\.\d+\.\d+\.\d+$")
+                        self.assertEqual(values[kind + "Version"], values["Fixed%sVersion" % kind])
+                    self.assertEqual(count, b"1")
+                    self.assertEqual([e.get("level") for e in ElementTree.fromstring(manifest).iter()
+                                      if e.tag.endswith("}requestedExecutionLevel")], ["asInvoker"])
+
+
+if __name__ == "__main__":
+    wineharness.main("wine", "template", "tool", "program", "tag", "package", "objdump", "x64", "x86")
