@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The longer fuzz run: installs what is missing (Debian 12), builds the
-# preset fuzz, replays the seed corpus and runs each fuzz target for SECONDS
-# (default 600). What a run finds new stays in build/fuzz/work/<target> for
-# the next run; a crash leaves its input in build/fuzz/artifacts/.
+# preset asan, replays the seed corpus and runs each fuzz target for SECONDS
+# (default 600). What a run finds new stays in build/asan/fuzz/work/<name>
+# for the next run; a crash leaves its input in build/asan/fuzz/artifacts/.
 # Usage: scripts/fuzz.sh [SECONDS]
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
@@ -14,7 +14,7 @@ case $seconds in
 esac
 
 ensure_packages
-build_presets fuzz
+build_presets asan
 cd "$DRAVMEL_ROOT"
-ctest --preset fuzz -j"$(nproc)"
+ctest --preset asan -j"$(nproc)" -L fuzz
 run_fuzzers "$seconds"

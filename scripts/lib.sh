@@ -48,46 +48,23 @@ build_presets() {
   done
 }
 
-# The libFuzzer targets of the fuzz preset (fuzz/), each with its seed
-# corpus in fuzz/corpus/<target>.
-DRAVMEL_FUZZ_TARGETS=(fuzz_command_line fuzz_machine)
-
-# Runs each fuzz target for the given seconds, from its seed corpus and what
-# earlier runs found (build/fuzz/work/<target>, never the repository). A
-# crash leaves its input in build/fuzz/artifacts/. Prints libFuzzer's final
-# figures per target; fails when any target did.
+# Runs each fuzz target of the asan preset (fuzz/) for the given seconds,
+# from its seed corpus (fuzz/corpus/<name>) and what earlier runs found
+# (build/asan/fuzz/work/<name>, never the repository). A crash leaves its
+# input in build/asan/fuzz/artifacts/. Fails when any target did.
 run_fuzzers() {
-  local seconds=$1 build=$DRAVMEL_ROOT/build/fuzz target passed=0 failed=0
-  mkdir -p "$build/artifacts" "$build/logs"
-  for target in "${DRAVMEL_FUZZ_TARGETS[@]}"; do
-    local work=$build/work/$target log=$build/logs/$target.log
-    mkdir -p "$work"
-    echo "== fuzz: $target for $seconds s"
-    if "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
-         -artifact_prefix="$build/artifacts/$target-" "$work" "$DRAVMEL_ROOT/fuzz/corpus/$target" >"$log" 2>&1; then
-      passed=$((passed + 1))
-      fuzz_figures "$log"
-    else
-      failed=$((failed + 1))
-      tail -n 80 "$log"
-      echo "FAILED: $target (log: $log; reproducer: $build/artifacts/$target-*)"
+  local seconds=$1 build=$DRAVMEL_ROOT/build/asan/fuzz name failed=0
+  for name in command_line machine; do
+    mkdir -p "$build/work/$name" "$build/artifacts"
+    echo "== fuzz: $name for $seconds s"
+    if ! "$build/fuzz_$name" -max_total_time="$seconds" -timeout=10 -print_final_stats=1 \
+         -artifact_prefix="$build/artifacts/$name-" "$build/work/$name" "$DRAVMEL_ROOT/fuzz/corpus/$name" \
+         >"$build/$name.log" 2>&1; then
+      tail -n 40 "$build/$name.log"
+      echo "FAILED: fuzz_$name (reproducer: $build/artifacts/$name-*)"
+      failed=1
     fi
+    grep -E "^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)|DONE" "$build/$name.log" || true
   done
-  echo "fuzz: $passed passed, $failed failed"
   [ "$failed" -eq 0 ]
-}
-
-# One line of figures from a libFuzzer log: coverage once the corpus ran
-# (INITED) and at the end (DONE), executions and their rate.
-fuzz_figures() {
-  local log=$1
-  awk '
-    /inline 8-bit counters/ { for (i = 1; i <= NF; i++) if ($i == "inline") total = $(i - 1); sub(/^\(/, "", total) }
-    /\tINITED / { for (i = 1; i <= NF; i++) if ($i == "cov:") seed_cov = $(i + 1) }
-    /\tDONE /   { for (i = 1; i <= NF; i++) { if ($i == "cov:") cov = $(i + 1); if ($i == "ft:") ft = $(i + 1); if ($i == "corp:") corp = $(i + 1) } }
-    /^stat::number_of_executed_units:/ { runs = $2 }
-    /^stat::average_exec_per_sec:/ { rate = $2 }
-    /^stat::new_units_added:/ { added = $2 }
-    END { printf "   runs %s, %s exec/s, coverage %s of %s edges (%s from the corpus), %s features, corpus %s (inputs/bytes), %s new\n", runs, rate, cov, total, seed_cov, ft, corp, added }
-  ' "$log"
 }
