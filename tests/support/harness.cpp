@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <regex>
-#include <set>
 
 namespace {
 
@@ -151,56 +150,52 @@ Lines MirrorDevices() {
     return ids;
 }
 
-void PutInstallation() {
-    winsim::Device mirror;
-    mirror.instance_id = kMirrorDevice;
-    mirror.hardware_ids = winsim::MultiString({kHardwareId});
-    mirror.description = kDeviceDesc;
-    mirror.service = kService;
-    mirror.driver = "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0002";
-    Require(winsim::AddDevice(mirror), "mirror device");
-    PutString(kMirrorClassKey, "MatchingDeviceId", "orvenik_tallomer_mirror");
-    PutString(kMirrorClassKey, "InfPath", "oem7.inf");
-    PutFileIn(kInfFolder + "\\oem7.inf", "inf");
-    PutFileIn(kInfFolder + "\\oem7.pnf", "pnf");
+namespace {
+
+// A display adapter with the entries Windows keeps for it: the device and
+// its driver key, the INF copy with its .pnf, the service, a video key named
+// by the service's VideoID with its profile key, and a reinstall entry.
+struct Adapter {
+    std::string device, hardwareId, service, driverKey, matchingId, oemInf, guid, reinstallKey, description, reinstall;
+};
+
+void PutAdapter(const Adapter& a) {
+    winsim::Device device;
+    device.instance_id = a.device;
+    device.hardware_ids = winsim::MultiString({a.hardwareId});
+    device.description = a.description;
+    device.service = a.service;
+    device.driver = "{4D36E968-E325-11CE-BFC1-08002BE10318}\\" + a.driverKey;
+    Require(winsim::AddDevice(device), a.device);
+    PutString(kDisplayClassKey + "\\" + a.driverKey, "MatchingDeviceId", a.matchingId);
+    PutString(kDisplayClassKey + "\\" + a.driverKey, "InfPath", a.oemInf + ".inf");
+    PutFileIn(kInfFolder + "\\" + a.oemInf + ".inf", "inf");
+    PutFileIn(kInfFolder + "\\" + a.oemInf + ".pnf", "pnf");
     winsim::Service service;
-    service.name = kService;
-    service.image_path = "\\SystemRoot\\System32\\drivers\\" + kSys;
-    Require(winsim::AddService(service), "service");
-    PutString(kServiceVideoKey, "VideoID", kGuidA);
-    PutVideoKey(kGuidA, "QVMIRROR");
+    service.name = a.service;
+    Require(winsim::AddService(service), a.service);
+    PutString(kServicesKey + "\\" + a.service + "\\VIDEO", "VideoID", a.guid);
+    PutVideoKey(a.guid, a.service);
+    Require(winsim::SetRegistryDword(kProfileVideoKey + "\\" + a.guid + "\\0000", "Attach.ToDesktop", 0), a.guid);
+    PutString(kReinstallKey + "\\" + a.reinstallKey, "DeviceDesc", a.description);
+    PutString(kReinstallKey + "\\" + a.reinstallKey, "ReinstallString", a.reinstall);
+    PutFileIn(a.reinstall, "inf");
+}
+
+}  // namespace
+
+void PutInstallation() {
+    PutAdapter({kMirrorDevice, kHardwareId, kService, "0002", "orvenik_tallomer_mirror", "oem7", kGuidA, "0003",
+                kDeviceDesc, kBackup + "\\" + kInf});
     PutVideoKey(kGuidB, "qvmirror");
-    Require(winsim::SetRegistryDword(kProfileVideoKey + "\\" + kGuidA + "\\0000", "Attach.ToDesktop", 0), "profile");
-    PutString(kReinstallKey + "\\0003", "DeviceDesc", kDeviceDesc);
-    PutString(kReinstallKey + "\\0003", "ReinstallString", kBackup + "\\" + kInf);
-    for (const std::string& file : {kDll, kSys, kInf, kPnf}) PutFileIn(kBackup + "\\" + file, file);
+    for (const std::string& file : {kDll, kSys, kPnf}) PutFileIn(kBackup + "\\" + file, file);
     PutFileIn(kSystemFolder + "\\" + kDll, "dll");
     PutFileIn(kSystemFolder + "\\drivers\\" + kSys, "sys");
     PutFileIn(kLastGoodFolder + "\\" + kDll, "dll", FILE_ATTRIBUTE_READONLY);
     PutFileIn(kLastGoodFolder + "\\drivers\\" + kSys, "sys");
-
-    // Another adapter with the same kinds of entries.
-    winsim::Device other;
-    other.instance_id = "PCI\\VEN_8086&DEV_1234\\3&11583659&0&10";
-    other.hardware_ids = winsim::MultiString({"PCI\\VEN_8086&DEV_1234"});
-    other.service = "OTHERVID";
-    other.driver = "{4D36E968-E325-11CE-BFC1-08002BE10318}\\0000";
-    Require(winsim::AddDevice(other), "other device");
-    PutString(kDisplayClassKey + "\\0000", "MatchingDeviceId", "pci\\ven_8086&dev_1234");
-    PutString(kDisplayClassKey + "\\0000", "InfPath", "oem3.inf");
-    winsim::Service otherService;
-    otherService.name = "OTHERVID";
-    Require(winsim::AddService(otherService), "other service");
-    const std::string otherGuid = "{55555555-2222-3333-4444-555555555555}";
-    PutString(kServicesKey + "\\OTHERVID\\Device0", "VideoID", otherGuid);
-    PutVideoKey(otherGuid, "OTHERVID");
-    Require(winsim::SetRegistryDword(kProfileVideoKey + "\\" + otherGuid + "\\0000", "Attach.ToDesktop", 1), "prof");
-    PutString(kReinstallKey + "\\0001", "DeviceDesc", "Another adapter");
-    PutString(kReinstallKey + "\\0001", "ReinstallString", kOtherBackup + "\\other.inf");
-    PutFileIn(kOtherBackup + "\\other.inf", "inf");
-    PutFileIn(kInfFolder + "\\oem3.inf", "inf");
-    PutFileIn(kInfFolder + "\\oem3.pnf", "pnf");
-
+    PutAdapter({"PCI\\VEN_8086&DEV_1234\\3&11583659&0&10", "PCI\\VEN_8086&DEV_1234", "OTHERVID", "0000",
+                "pci\\ven_8086&dev_1234", "oem3", "{55555555-2222-3333-4444-555555555555}", "0001", "Another adapter",
+                kOtherBackup + "\\other.inf"});
     // Decoys: the driver's file names where no lookup points, and names
     // close to the INF copy's.
     for (const std::string& file : {kDll, kSys, kInf, kPnf}) {
@@ -250,31 +245,29 @@ Removal Expected(unsigned keptParts) {
 
 Lines Unexpected(const Snapshot& before, const Snapshot& after, const Removal& expected) {
     Lines faults;
-    Lines roots;
-    for (const std::string& root : expected.keys) {
-        roots.push_back(Upper(root));
-        if (!before.keys.count(roots.back())) faults.push_back("the machine lacks " + root);
-        if (after.keys.count(roots.back())) faults.push_back("not removed: " + root);
-    }
-    for (const auto& entry : before.keys) {
-        const bool expectedToGo = std::any_of(roots.begin(), roots.end(), [&](const std::string& root) {
-            return Within(entry.first, root);
-        });
-        if (!after.keys.count(entry.first) && !expectedToGo) faults.push_back("removed: " + entry.first);
-    }
-    auto compare = [&faults](const std::map<std::string, std::string>& from, const std::map<std::string, std::string>& to,
-                             const Lines& gone) {
-        std::set<std::string> wanted;
-        for (const std::string& name : gone) wanted.insert(Upper(name));
-        for (const auto& entry : from) {
-            if (wanted.count(entry.first) && to.count(entry.first)) faults.push_back("not removed: " + entry.first);
-            if (!wanted.count(entry.first) && !to.count(entry.first)) faults.push_back("removed: " + entry.first);
+    // Each of the names must be in before; what went from before must be
+    // exactly what goes() says.
+    auto check = [&faults](const std::map<std::string, std::string>& from, const std::map<std::string, std::string>& to,
+                           const Lines& names, auto goes) {
+        for (const std::string& name : names) {
+            if (!from.count(Upper(name))) faults.push_back("the machine lacks " + name);
         }
-        for (const std::string& name : wanted) {
-            if (!from.count(name)) faults.push_back("the machine lacks " + name);
+        for (const auto& entry : from) {
+            if (goes(entry.first) == (to.count(entry.first) != 0)) {
+                faults.push_back((to.count(entry.first) ? "not removed: " : "removed: ") + entry.first);
+            }
         }
     };
-    compare(before.files, after.files, expected.files);
-    compare(before.devices, after.devices, expected.devices);
+    auto named = [](const Lines& names) {
+        return [names](const std::string& upper) {
+            return std::any_of(names.begin(), names.end(), [&](const std::string& n) { return Upper(n) == upper; });
+        };
+    };
+    check(before.keys, after.keys, expected.keys, [&](const std::string& key) {
+        return std::any_of(expected.keys.begin(), expected.keys.end(),
+                           [&](const std::string& root) { return Within(key, Upper(root)); });
+    });
+    check(before.files, after.files, expected.files, named(expected.files));
+    check(before.devices, after.devices, expected.devices, named(expected.devices));
     return faults;
 }
