@@ -17,18 +17,56 @@ namespace winsim::detail {
 namespace {
 
 constexpr char kClassRoot[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
-constexpr char kServicesRoot[] = "SYSTEM\\CurrentControlSet\\Services";
 constexpr char kInfFolder[] = "C:\\Windows\\INF";
+// The class of the devices that tests add.
+constexpr GUID kDisplayClassGuid = {
+    0x4d36e968, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 // SPDRP_MAXIMUM_PROPERTY: codes from here on name no property.
 constexpr DWORD kPropertyLimit = 0x25;
 // SPSVCINST_ASSOCSERVICE: the AddService line names the device's function driver.
 constexpr DWORD kAssociatedService = 0x00000002;
-constexpr DWORD kServiceKernelDriver = 0x1;
 constexpr DWORD kServiceFileSystemDriver = 0x2;
 constexpr DWORD kKnownInstallFlags =
     INSTALLFLAG_FORCE | INSTALLFLAG_READONLY | INSTALLFLAG_NONINTERACTIVE;
 constexpr DWORD kKnownCreateFlags = DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS;
+
+// "{4D36E968-E325-11CE-BFC1-08002BE10318}"
+std::string GuidToString(const GUID& g) {
+    char text[40];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+}
+
+bool ParseGuid(const std::string& text, GUID* guid) {
+    // {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
+    static const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
+    if (text.size() != sizeof kShape - 1) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const bool hex = std::isxdigit(static_cast<unsigned char>(text[i])) != 0;
+        if (kShape[i] == 'x' ? !hex : text[i] != kShape[i]) return false;
+    }
+    auto hex = [&](size_t at, size_t digits) {
+        return static_cast<uint32_t>(std::strtoul(text.substr(at, digits).c_str(), nullptr, 16));
+    };
+    guid->Data1 = hex(1, 8);
+    guid->Data2 = static_cast<WORD>(hex(10, 4));
+    guid->Data3 = static_cast<WORD>(hex(15, 4));
+    guid->Data4[0] = static_cast<BYTE>(hex(20, 2));
+    guid->Data4[1] = static_cast<BYTE>(hex(22, 2));
+    for (size_t i = 0; i < 6; ++i) guid->Data4[2 + i] = static_cast<BYTE>(hex(25 + 2 * i, 2));
+    return true;
+}
+
+bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+void JoinMachine(std::shared_ptr<DeviceNode> device) {
+    device->registered = true;
+    M().device_ids.insert(device->instance_id);
+    M().devices.push_back(std::move(device));
+}
 
 std::string Upper(std::string s) {
     for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -99,7 +137,7 @@ bool InstanceIdInUse(const std::string& id) {
     if (M().device_ids.count(id) != 0) return true;
     for (DeviceInfoSet* set : OpenSets()) {
         for (const DeviceElement& element : set->elements) {
-            if (!element.device->removed && !IsRegistered(element.device.get()) &&
+            if (!element.device->removed && !element.device->registered &&
                 SameText(element.device->instance_id, id)) {
                 return true;
             }
@@ -257,7 +295,7 @@ bool ParseNumber(const std::string& text, DWORD* value) {
 // \SystemRoot (the boot loader's name), other services' at %SystemRoot%.
 std::string ImagePath(const std::string& binary, DWORD service_type) {
     const bool driver =
-        service_type == kServiceKernelDriver || service_type == kServiceFileSystemDriver;
+        service_type == SERVICE_KERNEL_DRIVER || service_type == kServiceFileSystemDriver;
     const std::string root = driver ? "\\SystemRoot" : "%SystemRoot%";
     static const struct {
         const char* dirid;
@@ -379,19 +417,11 @@ DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, Driv
 }
 
 void WriteService(const ServiceSetup& service) {
-    const std::string path = std::string(kServicesRoot) + "\\" + service.name;
-    std::shared_ptr<RegKey> key = CreateKey(path);
+    std::shared_ptr<RegKey> key = CreateKey(std::string(kServicesKey) + "\\" + service.name);
     if (!key) return;
-    auto dword = [&](const char* name, DWORD value) {
-        std::string bytes(4, '\0');
-        for (int i = 0; i < 4; ++i) {
-            bytes[static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
-        }
-        key->SetValue(name, REG_DWORD, bytes);
-    };
-    dword("Type", service.type);
-    dword("Start", service.start);
-    dword("ErrorControl", service.error_control);
+    key->SetValue("Type", REG_DWORD, DwordBytes(service.type));
+    key->SetValue("Start", REG_DWORD, DwordBytes(service.start));
+    key->SetValue("ErrorControl", REG_DWORD, DwordBytes(service.error_control));
     key->SetValue("ImagePath", REG_EXPAND_SZ, WithTerminator(service.image_path));
     if (!service.display_name.empty()) {
         key->SetValue("DisplayName", REG_SZ, WithTerminator(service.display_name));
@@ -477,10 +507,9 @@ void InstallOn(DeviceNode& device, const DriverChoice& choice, const std::string
 DeviceNode NodeFrom(const winsim::Device& device) {
     DeviceNode node;
     node.instance_id = device.instance_id;
-    node.class_name = device.class_name;
-    node.class_guid = device.class_guid;
+    node.class_name = "Display";
+    node.class_guid = kDisplayClassGuid;
     if (device.hardware_ids) node.properties[SPDRP_HARDWAREID] = *device.hardware_ids;
-    if (device.compatible_ids) node.properties[SPDRP_COMPATIBLEIDS] = *device.compatible_ids;
     if (!device.description.empty()) {
         node.properties[SPDRP_DEVICEDESC] = WithTerminator(device.description);
     }
@@ -493,15 +522,12 @@ DeviceNode NodeFrom(const winsim::Device& device) {
 winsim::Device DeviceFrom(const DeviceNode& node) {
     winsim::Device device;
     device.instance_id = node.instance_id;
-    device.class_name = node.class_name;
-    device.class_guid = node.class_guid;
     auto property = [&](DWORD code) -> std::optional<std::string> {
         auto it = node.properties.find(code);
         if (it == node.properties.end()) return std::nullopt;
         return it->second;
     };
     device.hardware_ids = property(SPDRP_HARDWAREID);
-    device.compatible_ids = property(SPDRP_COMPATIBLEIDS);
     if (std::optional<std::string> text = property(SPDRP_DEVICEDESC)) {
         device.description = text->c_str();
     }
@@ -512,45 +538,6 @@ winsim::Device DeviceFrom(const DeviceNode& node) {
 }
 
 }  // namespace
-
-std::string GuidToString(const GUID& g) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
-}
-
-bool ParseGuid(const std::string& text, GUID* guid) {
-    // {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
-    static const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-    if (text.size() != sizeof kShape - 1) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool hex = std::isxdigit(static_cast<unsigned char>(text[i])) != 0;
-        if (kShape[i] == 'x' ? !hex : text[i] != kShape[i]) return false;
-    }
-    auto hex = [&](size_t at, size_t digits) {
-        return static_cast<uint32_t>(std::strtoul(text.substr(at, digits).c_str(), nullptr, 16));
-    };
-    guid->Data1 = hex(1, 8);
-    guid->Data2 = static_cast<WORD>(hex(10, 4));
-    guid->Data3 = static_cast<WORD>(hex(15, 4));
-    guid->Data4[0] = static_cast<BYTE>(hex(20, 2));
-    guid->Data4[1] = static_cast<BYTE>(hex(22, 2));
-    for (size_t i = 0; i < 6; ++i) guid->Data4[2 + i] = static_cast<BYTE>(hex(25 + 2 * i, 2));
-    return true;
-}
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
-
-bool IsRegistered(const DeviceNode* device) { return device->registered; }
-
-void JoinMachine(std::shared_ptr<DeviceNode> device) {
-    device->registered = true;
-    M().device_ids.insert(device->instance_id);
-    M().devices.push_back(std::move(device));
-}
-
 }  // namespace winsim::detail
 
 using namespace winsim::detail;
@@ -769,7 +756,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     if (device->removed) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     Machine& m = M();
     if (InstallFunction == DIF_REGISTERDEVICE) {
-        if (IsRegistered(device.get())) return TRUE;
+        if (device->registered) return TRUE;
         // A root-enumerated device is present as soon as it is registered.
         device->present = true;
         JoinMachine(device);
@@ -777,7 +764,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     }
     // DIF_REMOVE: the device leaves the machine with its driver key; its
     // service stays.
-    if (!IsRegistered(device.get())) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
+    if (!device->registered) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     m.devices.erase(std::remove(m.devices.begin(), m.devices.end(), device), m.devices.end());
     m.device_ids.erase(device->instance_id);
     device->registered = false;
@@ -903,11 +890,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR F
         InstallOn(*install.device, install.choice, install.matched, oem_name);
     }
 
-    if (bRebootRequired != nullptr) {
-        *bRebootRequired = m.restart_required ? TRUE : FALSE;
-    } else if (m.restart_required) {
-        m.restart_prompted = true;
-    }
+    if (bRebootRequired != nullptr) *bRebootRequired = m.restart_required ? TRUE : FALSE;
     return TRUE;
 }
 
@@ -930,13 +913,6 @@ std::vector<Device> Devices() {
     return devices;
 }
 
-std::optional<Device> FindDevice(const std::string& instance_id) {
-    for (const auto& node : M().devices) {
-        if (detail::SameText(node->instance_id, instance_id)) return detail::DeviceFrom(*node);
-    }
-    return std::nullopt;
-}
-
 std::string MultiString(const std::vector<std::string>& strings) {
     std::string bytes;
     for (const std::string& s : strings) {
@@ -951,9 +927,5 @@ std::string MultiString(const std::vector<std::string>& strings) {
 }
 
 void SetRestartRequired(bool required) { M().restart_required = required; }
-
-bool RestartPrompted() { return M().restart_prompted; }
-
-std::string GuidString(const GUID& guid) { return detail::GuidToString(guid); }
 
 }  // namespace winsim

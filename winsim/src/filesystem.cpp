@@ -1,4 +1,4 @@
-// Drives, folders and files: Win32 path rules, CreateFileA and the calls on
+// The drive, its folders and files: Win32 path rules, CreateFileA and the calls on
 // file and find handles, folder calls, file attributes, moves (at once or at
 // the next restart), and the test helpers that set up and inspect files.
 #include "state.h"
@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace winsim::detail {
 namespace {
@@ -87,7 +88,7 @@ DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out) {
     if (path == nullptr || *path == '\0') return ERROR_PATH_NOT_FOUND;
     std::string s(path);
     // The ANSI calls convert the name into a MAX_PATH buffer first.
-    if (s.size() > MAX_PATH) return kErrorFilenameExcedRange;
+    if (s.size() > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
     std::replace(s.begin(), s.end(), '/', '\\');
     if (s.rfind("\\\\?\\", 0) == 0) {
         s.erase(0, 4);
@@ -95,22 +96,13 @@ DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out) {
         return kErrorBadNetPath;  // no network on this machine
     }
 
-    const FileSystem& fs = M().fs;
+    // The process's current folder is the root of C:: a path without a drive
+    // is on C:, and one without a root starts at the root.
     ParsedPath result;
     size_t pos = 0;
     if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
         result.drive = Upper(s[0]);
         pos = 2;
-        // "C:name" is relative to the current folder of that drive; only the
-        // current drive has one, others start at their root.
-        if ((pos >= s.size() || s[pos] != '\\') && result.drive == fs.current_drive) {
-            result.parts = fs.current_dir;
-        }
-    } else if (s[0] == '\\') {
-        result.drive = fs.current_drive;
-    } else {
-        result.drive = fs.current_drive;
-        result.parts = fs.current_dir;
     }
 
     std::vector<std::string> components;
@@ -146,19 +138,17 @@ DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out) {
 }
 
 struct Location {
-    std::shared_ptr<Node> parent;  // null for a drive's root
+    std::shared_ptr<Node> parent;  // null for the drive's root
     std::shared_ptr<Node> node;    // null when the last component is missing
     std::string leaf;
 };
 
 // Finds the folder holding the last component; every folder on the way
-// must exist.
+// must exist. C: is the only drive.
 DWORD Locate(const ParsedPath& path, Location* out) {
-    const FileSystem& fs = M().fs;
-    auto drive = fs.drives.find(path.drive);
-    if (drive == fs.drives.end()) return ERROR_PATH_NOT_FOUND;
+    if (path.drive != 'C') return ERROR_PATH_NOT_FOUND;
     Location result;
-    std::shared_ptr<Node> folder = drive->second;
+    std::shared_ptr<Node> folder = M().drive;
     if (path.parts.empty()) {
         result.node = folder;
         *out = std::move(result);
@@ -441,6 +431,18 @@ WIN32_FIND_DATAA FindData(const Node& node, const std::string& name) {
     return data;
 }
 
+void CollectFiles(const Node& folder, const std::string& path, std::map<std::string, std::string>* files) {
+    for (const auto& entry : folder.children) {
+        const Node& node = *entry.second;
+        const std::string full = path + "\\" + node.name;
+        if (node.IsDirectory()) {
+            CollectFiles(node, full, files);
+        } else {
+            (*files)[full] = node.data;
+        }
+    }
+}
+
 bool IsPseudoHandle(HANDLE h) {
     // The current process (-1) and current thread (-2).
     const intptr_t v = reinterpret_cast<intptr_t>(h);
@@ -468,12 +470,8 @@ Access Access::FromMask(DWORD desired) {
     return a;
 }
 
-void SeedFileSystem(FileSystem& fs, FILETIME now) {
+std::shared_ptr<Node> NewFileSystem(FILETIME now) {
     auto root = NewFolder("C:", nullptr, now);
-    fs.drives.clear();
-    fs.drives['C'] = root;
-    fs.current_drive = 'C';
-    fs.current_dir.clear();
     auto add = [&](Node& parent, const char* name) -> Node& {
         auto folder = NewFolder(name, &parent, now);
         Node& ref = *folder;
@@ -488,6 +486,7 @@ void SeedFileSystem(FileSystem& fs, FILETIME now) {
     Node& appdata = add(user, "AppData");
     Node& local = add(appdata, "Local");
     add(local, "Temp");
+    return root;
 }
 
 DWORD ReadWholeFile(const std::string& path, std::string* contents) {
@@ -555,21 +554,9 @@ DWORD FileAttributesOf(const std::string& path) {
 }
 
 void RestartFileSystem() {
-    for (auto& drive : M().fs.drives) LetGo(*drive.second);
+    LetGo(*M().drive);
     for (const PendingEntry& entry : ReadPendingEntries()) CarryOut(entry);
     if (std::shared_ptr<RegKey> key = FindKey(kSessionManagerKey)) key->DeleteValue(kPendingValue);
-}
-
-void CollectFiles(const Node& folder, const std::string& path, std::map<std::string, std::string>* files) {
-    for (const auto& entry : folder.children) {
-        const Node& node = *entry.second;
-        const std::string full = path + "\\" + node.name;
-        if (node.IsDirectory()) {
-            CollectFiles(node, full, files);
-        } else {
-            (*files)[full] = node.data;
-        }
-    }
 }
 
 std::vector<std::string> FolderEntries(const std::string& path) {
@@ -709,7 +696,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     }
     if (!file->access.write) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) {
-        return Fail(kErrorInvalidUserBuffer, FALSE);
+        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
     }
     uint64_t position = file->position;
     if (lpOverlapped != nullptr) {
@@ -729,51 +716,6 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
     return TRUE;
 }
 
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
-                     LPDWORD lpNumberOfBytesRead, LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
-    if (auto fault = EnterCall("ReadFile")) return Fail(*fault, FALSE);
-    FileHandle* file = LookupHandle<FileHandle>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (lpNumberOfBytesRead == nullptr && lpOverlapped == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    if (!file->access.read) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (lpBuffer == nullptr && nNumberOfBytesToRead != 0) {
-        return Fail(kErrorInvalidUserBuffer, FALSE);
-    }
-    uint64_t position = file->position;
-    if (lpOverlapped != nullptr) {
-        position = (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset;
-    }
-    const std::string& data = file->node->data;
-    // An overlapped read that starts at or past the end reports it.
-    if (lpOverlapped != nullptr && nNumberOfBytesToRead != 0 && position >= data.size()) {
-        return Fail(kErrorHandleEof, FALSE);
-    }
-    DWORD count = 0;
-    if (position < data.size()) {
-        count = static_cast<DWORD>(
-            std::min<uint64_t>(nNumberOfBytesToRead, data.size() - position));
-        std::memcpy(lpBuffer, data.data() + position, count);
-    }
-    file->position = position + count;
-    if (lpOverlapped != nullptr) lpOverlapped->InternalHigh = count;
-    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = count;
-    return TRUE;
-}
-
-DWORD WINAPI GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
-    if (auto fault = EnterCall("GetFileSize")) return Fail(*fault, INVALID_FILE_SIZE);
-    FileHandle* file = LookupHandle<FileHandle>(hFile);
-    if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, INVALID_FILE_SIZE);
-    const uint64_t size = file->node->data.size();
-    if (lpFileSizeHigh != nullptr) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
-    const DWORD low = static_cast<DWORD>(size);
-    if (low == INVALID_FILE_SIZE) SetLastError(NO_ERROR);
-    return low;
-}
-
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (auto fault = EnterCall("CloseHandle")) return Fail(*fault, FALSE);
     // Closing a pseudo handle does nothing and succeeds.
@@ -786,7 +728,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (auto fault = EnterCall("FindFirstFileA")) return Fail(*fault, INVALID_HANDLE_VALUE);
-    if (lpFindFileData == nullptr) return Fail(kErrorNoAccess, INVALID_HANDLE_VALUE);
+    if (lpFindFileData == nullptr) return Fail(ERROR_NOACCESS, INVALID_HANDLE_VALUE);
     ParsedPath path;
     if (DWORD error = ParsePath(lpFileName, true, &path)) return Fail(error, INVALID_HANDLE_VALUE);
     // A drive's root and a name ending in a separator name no entry to find.
@@ -806,24 +748,26 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
         return Fail(error, INVALID_HANDLE_VALUE);
     }
 
-    auto find = std::make_unique<FindHandle>();
+    // The first match in directory order: "." and ".." below the root, then
+    // the folder's own entries.
     const Node& folder = *where.parent;
+    std::optional<WIN32_FIND_DATAA> first;
     if (path.wildcard) {
         const std::string pattern = TranslatePattern(where.leaf);
+        auto consider = [&](const Node& node, const std::string& name) {
+            if (!first && MatchPattern(pattern, name)) first = FindData(node, name);
+        };
         if (folder.parent != nullptr) {
-            if (MatchPattern(pattern, ".")) find->entries.push_back(FindData(folder, "."));
-            if (MatchPattern(pattern, "..")) find->entries.push_back(FindData(*folder.parent, ".."));
+            consider(folder, ".");
+            consider(*folder.parent, "..");
         }
-        for (const auto& [name, child] : folder.children) {
-            if (MatchPattern(pattern, name)) find->entries.push_back(FindData(*child, name));
-        }
+        for (const auto& [name, child] : folder.children) consider(*child, name);
     } else if (where.node) {
-        find->entries.push_back(FindData(*where.node, where.node->name));
+        first = FindData(*where.node, where.node->name);
     }
-    if (find->entries.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-    *lpFindFileData = find->entries[0];
-    find->next = 1;
-    return AddHandle(std::move(find));
+    if (!first) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
+    *lpFindFileData = *first;
+    return AddHandle(std::make_unique<FindHandle>());
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {
@@ -850,22 +794,12 @@ BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
     Location where;
     if (DWORD error = Resolve(lpPathName, false, &path, &where)) return Fail(error, FALSE);
     if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (!where.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);  // a drive's root
+    // The drive's root, which is also the process's current folder.
+    if (!where.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);
     const Node& folder = *where.node;
     if (!folder.IsDirectory()) return Fail(kErrorDirectory, FALSE);
     if (folder.attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
     if (!folder.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
-    // The process holds its current folder, and with it every folder above.
-    const FileSystem& fs = M().fs;
-    if (path.drive == fs.current_drive) {
-        const Node* at = fs.drives.at(fs.current_drive).get();
-        for (const std::string& part : fs.current_dir) {
-            auto next = Child(*at, part);
-            if (!next) break;
-            at = next.get();
-            if (at == &folder) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-        }
-    }
     where.parent->children.erase(where.leaf);
     return TRUE;
 }
@@ -926,7 +860,7 @@ BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD d
     }
 
     if (!source.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (!source.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);  // a drive's root
+    if (!source.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);  // the drive's root
     if (!SharingAllows(source.node.get(), Access::FromMask(kDelete), kShareAll)) {
         return Fail(ERROR_SHARING_VIOLATION, FALSE);
     }
@@ -998,11 +932,8 @@ namespace winsim {
 
 bool MakeDirectories(const std::string& path) {
     ParsedPath parsed;
-    if (ParsePath(path.c_str(), false, &parsed) != ERROR_SUCCESS) return false;
-    const FileSystem& fs = M().fs;
-    auto drive = fs.drives.find(parsed.drive);
-    if (drive == fs.drives.end()) return false;
-    std::shared_ptr<Node> folder = drive->second;
+    if (ParsePath(path.c_str(), false, &parsed) != ERROR_SUCCESS || parsed.drive != 'C') return false;
+    std::shared_ptr<Node> folder = M().drive;
     for (const std::string& part : parsed.parts) {
         auto next = Child(*folder, part);
         if (!next) {
@@ -1046,12 +977,12 @@ std::optional<std::string> FileContents(const std::string& path) {
     return where.node->data;
 }
 
-bool SetFileInUse(const std::string& path, bool in_use) {
+bool SetFileInUse(const std::string& path) {
     ParsedPath parsed;
     Location where;
     if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
     if (!where.node || where.node->IsDirectory() || parsed.trailing_separator) return false;
-    where.node->in_use = in_use;
+    where.node->in_use = true;
     return true;
 }
 
@@ -1077,7 +1008,7 @@ bool Exists(const std::string& path) {
 
 std::map<std::string, std::string> Files() {
     std::map<std::string, std::string> files;
-    for (const auto& drive : detail::M().fs.drives) detail::CollectFiles(*drive.second, drive.second->name, &files);
+    detail::CollectFiles(*M().drive, M().drive->name, &files);
     return files;
 }
 

@@ -18,8 +18,6 @@ const char* const kFallibleCalls[] = {
     "CreateFileA",
     "SetFilePointer",
     "WriteFile",
-    "ReadFile",
-    "GetFileSize",
     "CloseHandle",
     "FindFirstFileA",
     "FindClose",
@@ -84,7 +82,7 @@ std::unique_ptr<Machine> NewMachine() {
     const uint64_t ticks = machine->clock_ms * 10000;
     now.dwLowDateTime = static_cast<DWORD>(ticks);
     now.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-    SeedFileSystem(machine->fs, now);
+    machine->drive = NewFileSystem(now);
     machine->registry = NewRegistry(now);
     return machine;
 }
@@ -103,7 +101,7 @@ void FreeAllBlocks(Machine& machine) {
 }
 
 void RequireFallible(const std::string& call) {
-    if (!IsFallibleCall(call)) {
+    if (std::find(std::begin(kFallibleCalls), std::end(kFallibleCalls), call) == std::end(kFallibleCalls)) {
         throw std::invalid_argument("winsim: \"" + call + "\" is not a fallible platform call");
     }
 }
@@ -114,11 +112,6 @@ Machine& M() {
     auto& instance = Instance();
     if (!instance) instance = NewMachine();
     return *instance;
-}
-
-bool IsFallibleCall(const std::string& call) {
-    return std::find(std::begin(kFallibleCalls), std::end(kFallibleCalls), call) !=
-           std::end(kFallibleCalls);
 }
 
 std::optional<DWORD> EnterCall(const char* call) {

@@ -382,16 +382,13 @@ bool SetRegistryValue(const std::string& key, const std::string& name, DWORD typ
     return true;
 }
 
-bool SetRegistryString(const std::string& key, const std::string& name, const std::string& value,
-                       DWORD type) {
-    return SetRegistryValue(key, name, type, std::string(value.c_str(), value.size() + 1));
+bool SetRegistryString(const std::string& key, const std::string& name, const std::string& value) {
+    return SetRegistryValue(key, name, REG_SZ, std::string(value.c_str(), value.size() + 1));
 }
 
 bool SetRegistryDword(const std::string& key, const std::string& name, DWORD value) {
     return SetRegistryValue(key, name, REG_DWORD, detail::DwordBytes(value));
 }
-
-bool DeleteRegistryTree(const std::string& path) { return detail::DeleteKeyTree(path); }
 
 bool RegistryKeyExists(const std::string& path) { return detail::FindKey(path) != nullptr; }
 
@@ -401,20 +398,6 @@ std::optional<RegistryValue> GetRegistryValue(const std::string& key, const std:
     const RegValue* value = k->FindValue(name);
     if (value == nullptr) return std::nullopt;
     return RegistryValue{value->type, value->data};
-}
-
-std::optional<std::string> GetRegistryString(const std::string& key, const std::string& name) {
-    std::optional<RegistryValue> value = GetRegistryValue(key, name);
-    if (!value || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return std::nullopt;
-    std::string text = value->data;
-    if (!text.empty() && text.back() == '\0') text.pop_back();
-    return text;
-}
-
-std::optional<DWORD> GetRegistryDword(const std::string& key, const std::string& name) {
-    std::shared_ptr<RegKey> k = detail::FindKey(key);
-    if (!k) return std::nullopt;
-    return detail::DwordValue(*k, name);
 }
 
 std::vector<std::string> RegistrySubKeys(const std::string& path) {

@@ -1,6 +1,6 @@
 // The service control manager: OpenSCManagerA, OpenServiceA, DeleteService,
 // CloseServiceHandle, QueryServiceStatus, ControlService, and the test
-// helpers that add, run, script and inspect services.
+// helpers that add, run and inspect services.
 //
 // A service is its key SYSTEM\CurrentControlSet\Services\<name> with a Type
 // value, as the manager reads it at start-up; marking it for deletion writes
@@ -124,21 +124,14 @@ void FillStatus(RegKey& key, LPSERVICE_STATUS status) {
     }
 }
 
-// A status query is how a stop makes progress: the script says how many
-// queries still see it pending.
+// A stop ends by the next status query.
 void Advance(ServiceRecord& record) {
-    if (record.state != SERVICE_STOP_PENDING) return;
-    if (record.pending_left == 0) {
-        record.state = SERVICE_STOPPED;
-    } else if (record.stop_queries != winsim::kNeverStops) {
-        --record.pending_left;
-    }
+    if (record.state == SERVICE_STOP_PENDING) record.state = SERVICE_STOPPED;
 }
 
 void SetState(ServiceRecord& record, DWORD state) {
     record.state = state;
     if (state != SERVICE_STOPPED) record.started = true;
-    if (state == SERVICE_STOP_PENDING) record.pending_left = record.stop_queries;
 }
 
 SC_HANDLE ToScHandle(HANDLE handle) { return reinterpret_cast<SC_HANDLE>(handle); }
@@ -161,7 +154,6 @@ void RestartServices() {
         const bool starts = DwordValue(key, "Start").value_or(SERVICE_DEMAND_START) <= kAutoStart;
         record.state = starts ? SERVICE_RUNNING : SERVICE_STOPPED;
         record.started = starts;
-        record.pending_left = 0;
     }
     for (const auto& key : marked) UnlinkKey(*key);
 }
@@ -301,22 +293,14 @@ namespace winsim {
 
 bool AddService(const Service& service) {
     if (!ValidServiceName(service.name) || service.name.size() > kMaxServiceName) return false;
-    if (service.state != SERVICE_STOPPED && service.state != SERVICE_RUNNING) {
-        throw std::invalid_argument("winsim: a service is added stopped or running");
-    }
     if (FindServiceKey(service.name)) return false;
     std::shared_ptr<RegKey> key =
         CreateKey(std::string(detail::kServicesKey) + "\\" + service.name);
     if (!key) return false;
-    key->SetValue("Type", REG_DWORD, DwordBytes(service.type));
-    key->SetValue("Start", REG_DWORD, DwordBytes(service.start));
+    key->SetValue("Type", REG_DWORD, DwordBytes(SERVICE_KERNEL_DRIVER));
+    key->SetValue("Start", REG_DWORD, DwordBytes(SERVICE_DEMAND_START));
     key->SetValue("ErrorControl", REG_DWORD, DwordBytes(1));
-    if (!service.image_path.empty()) {
-        key->SetValue("ImagePath", REG_EXPAND_SZ,
-                      std::string(service.image_path.c_str(), service.image_path.size() + 1));
-    }
     key->service.reset();
-    SetState(Record(*key), service.state);
     return true;
 }
 
@@ -324,12 +308,7 @@ std::optional<ServiceInfo> FindService(const std::string& name) {
     std::shared_ptr<RegKey> key = FindServiceKey(name);
     if (!key) return std::nullopt;
     ServiceInfo info;
-    info.name = key->name;
-    info.type = DwordValue(*key, "Type").value_or(0);
-    info.start = DwordValue(*key, "Start").value_or(0);
-    info.state = Record(*key).state;
     info.marked_for_deletion = MarkedForDeletion(*key);
-    info.open_handles = OpenServiceHandles(*key);
     return info;
 }
 
@@ -341,15 +320,6 @@ bool SetServiceState(const std::string& name, DWORD state) {
     if (!key) return false;
     SetState(Record(*key), state);
     RemoveIfDone(*key);
-    return true;
-}
-
-bool ScriptServiceStop(const std::string& name, unsigned pending_queries) {
-    std::shared_ptr<RegKey> key = FindServiceKey(name);
-    if (!key) return false;
-    ServiceRecord& record = Record(*key);
-    record.stop_queries = pending_queries;
-    if (record.state == SERVICE_STOP_PENDING) record.pending_left = pending_queries;
     return true;
 }
 

@@ -18,13 +18,9 @@
 namespace winsim::detail {
 
 // Error codes that winsim reports but the public header does not declare.
-constexpr DWORD kErrorHandleEof = 38;
 constexpr DWORD kErrorBadNetPath = 53;
 constexpr DWORD kErrorDiskFull = 112;
-constexpr DWORD kErrorFilenameExcedRange = 206;
 constexpr DWORD kErrorDirectory = 267;
-constexpr DWORD kErrorNoAccess = 998;
-constexpr DWORD kErrorInvalidUserBuffer = 1784;
 constexpr DWORD kErrorResourceLangNotFound = 1815;
 constexpr DWORD kErrorInvalidAddress = 487;
 constexpr DWORD kErrorInvalidServiceControl = 1052;
@@ -38,7 +34,6 @@ constexpr DWORD kRpcServerUnavailable = 1722;
 // which counts and logs the call and tells whether the plan makes it fail.
 
 std::optional<DWORD> EnterCall(const char* call);
-bool IsFallibleCall(const std::string& call);
 
 // Sets the last-error value and hands back the failure result.
 template <class T>
@@ -92,7 +87,7 @@ struct NameLess {
 };
 
 struct Node {
-    std::string name;  // as created; "C:" for a drive's root
+    std::string name;  // as created; "C:" for the drive's root
     DWORD attributes = 0;
     std::string data;
     FILETIME created{};
@@ -108,9 +103,9 @@ struct Node {
 };
 
 // What an open file handle was granted, reduced to what the file system
-// checks: data access for sharing and for ReadFile/WriteFile.
+// checks: data access for sharing and for WriteFile.
 struct Access {
-    bool read = false;    // FILE_READ_DATA: ReadFile allowed
+    bool read = false;    // FILE_READ_DATA
     bool write = false;   // FILE_WRITE_DATA/FILE_APPEND_DATA: WriteFile allowed
     bool execute = false; // counts as reading for sharing
     bool remove = false;  // DELETE
@@ -129,21 +124,16 @@ struct FileHandle : HandleObject {
     uint64_t position = 0;
 };
 
+// An open search. FindFirstFileA hands back the first result at once, and no
+// call here asks for more.
 struct FindHandle : HandleObject {
     static constexpr HandleKind kKind = HandleKind::Find;
     FindHandle() : HandleObject(kKind) {}
-    std::vector<WIN32_FIND_DATAA> entries;
-    size_t next = 0;
 };
 
-struct FileSystem {
-    std::map<char, std::shared_ptr<Node>> drives;  // upper-case letter -> root
-    char current_drive = 'C';
-    std::vector<std::string> current_dir;  // components below the drive root
-};
-
-// The drives and folders of a fresh machine, stamped with the given time.
-void SeedFileSystem(FileSystem& fs, FILETIME now);
+// The folders of a fresh machine's one drive, C:, stamped with the given
+// time: its root, which is also the process's current folder.
+std::shared_ptr<Node> NewFileSystem(FILETIME now);
 
 // Whole-file access for the calls that read and write INF files. They follow
 // the Win32 path rules and report the error code CreateFileA would.
@@ -155,7 +145,6 @@ DWORD RemoveFile(const std::string& path);
 DWORD FileAttributesOf(const std::string& path);
 // Names in a folder, in directory order; empty when it is not a folder.
 std::vector<std::string> FolderEntries(const std::string& path);
-void CollectFiles(const Node& folder, const std::string& path, std::map<std::string, std::string>* files);
 // What a restart does to files: lets go of every file held in use, then
 // carries out the delayed moves and deletions in the order recorded and
 // forgets them.
@@ -175,8 +164,6 @@ struct RegValue {
 struct ServiceRecord {
     DWORD state = SERVICE_STOPPED;  // SERVICE_STOPPED, _STOP_PENDING or _RUNNING
     bool started = false;           // ran since the machine started
-    unsigned stop_queries = 0;      // status queries a stop answers STOP_PENDING to
-    unsigned pending_left = 0;      // of those, still to come in the current stop
 };
 
 struct RegKey {
@@ -243,10 +230,6 @@ void RestartServices();
 // ---------------------------------------------------------------------------
 // Devices and device information sets.
 
-std::string GuidToString(const GUID& guid);  // "{4D36E968-E325-11CE-BFC1-08002BE10318}"
-bool ParseGuid(const std::string& text, GUID* guid);
-bool SameGuid(const GUID& a, const GUID& b);
-
 // One device instance: either registered with the machine (in Machine::
 // devices) or an element a set created and has not registered yet.
 struct DeviceNode {
@@ -274,14 +257,10 @@ struct DeviceInfoSet : HandleObject {
     std::vector<DeviceElement> elements;
 };
 
-bool IsRegistered(const DeviceNode* device);
-void JoinMachine(std::shared_ptr<DeviceNode> device);
-
 // ---------------------------------------------------------------------------
 // Clock: milliseconds since 1601-01-01 00:00:00.000, the FILETIME epoch.
 
 uint64_t ToClockMs(const SYSTEMTIME& time);
-SYSTEMTIME FromClockMs(uint64_t ms);
 FILETIME CurrentFileTime();
 
 // ---------------------------------------------------------------------------
@@ -306,7 +285,7 @@ struct Machine {
     // Memory
     std::unordered_map<void*, size_t> blocks;
 
-    FileSystem fs;
+    std::shared_ptr<Node> drive;  // the root of C:
     uint64_t clock_ms = 0;
     std::string temp_path;
     std::vector<std::string> debug_output;
@@ -315,9 +294,6 @@ struct Machine {
     DWORD version_major = 10;
     DWORD version_minor = 0;
     DWORD version_build = 19045;
-    std::string service_pack;
-    WORD service_pack_major = 0;
-    WORD service_pack_minor = 0;
 
     std::shared_ptr<RegKey> registry;  // HKEY_LOCAL_MACHINE
 
@@ -328,10 +304,6 @@ struct Machine {
     DWORD next_devinst = 1;
     ULONG_PTR next_element_id = 1;
     bool restart_required = false;
-    bool restart_prompted = false;
-
-    // Each Sleep call's milliseconds, in order.
-    std::vector<DWORD> sleeps;
 };
 
 Machine& M();

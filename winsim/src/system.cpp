@@ -5,7 +5,6 @@
 #include <winsim/machine.h>
 
 #include <cstring>
-#include <numeric>
 #include <stdexcept>
 
 namespace {
@@ -40,27 +39,6 @@ void CivilFromDays(int64_t days, int64_t* y, unsigned* m, unsigned* d) {
 
 const int64_t kEpochDays = DaysFromCivil(1601, 1, 1);
 
-bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned DaysInMonth(unsigned y, unsigned m) {
-    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
-}
-
-// LocalAlloc flags that only matter to movable memory and are harmless here.
-constexpr UINT kLmemNoCompact = 0x0010;
-constexpr UINT kLmemNoDiscard = 0x0020;
-
-}  // namespace
-
-namespace winsim::detail {
-
-uint64_t ToClockMs(const SYSTEMTIME& t) {
-    const int64_t days = DaysFromCivil(t.wYear, t.wMonth, t.wDay) - kEpochDays;
-    return static_cast<uint64_t>(days) * kMsPerDay +
-           ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u + t.wMilliseconds;
-}
-
 SYSTEMTIME FromClockMs(uint64_t ms) {
     const int64_t days = static_cast<int64_t>(ms / kMsPerDay) + kEpochDays;
     uint64_t rest = ms % kMsPerDay;
@@ -80,6 +58,27 @@ SYSTEMTIME FromClockMs(uint64_t ms) {
     t.wMinute = static_cast<WORD>(rest % 60);
     t.wHour = static_cast<WORD>(rest / 60);
     return t;
+}
+
+bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+unsigned DaysInMonth(unsigned y, unsigned m) {
+    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// LocalAlloc flags that only matter to movable memory and are harmless here.
+constexpr UINT kLmemNoCompact = 0x0010;
+constexpr UINT kLmemNoDiscard = 0x0020;
+
+}  // namespace
+
+namespace winsim::detail {
+
+uint64_t ToClockMs(const SYSTEMTIME& t) {
+    const int64_t days = DaysFromCivil(t.wYear, t.wMonth, t.wDay) - kEpochDays;
+    return static_cast<uint64_t>(days) * kMsPerDay +
+           ((t.wHour * 60u + t.wMinute) * 60u + t.wSecond) * 1000u + t.wMilliseconds;
 }
 
 FILETIME CurrentFileTime() {
@@ -110,14 +109,14 @@ DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
     const DWORD length = static_cast<DWORD>(path.size());
     // Too small: the size needed, terminator included, and the buffer untouched.
     if (nBufferLength <= length) return length + 1;
-    if (lpBuffer == nullptr) return Fail(kErrorNoAccess, DWORD{0});
+    if (lpBuffer == nullptr) return Fail(ERROR_NOACCESS, DWORD{0});
     std::memcpy(lpBuffer, path.c_str(), path.size() + 1);
     return length;
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
     if (auto fault = EnterCall("GetVersionExA")) return Fail(*fault, FALSE);
-    if (lpVersionInformation == nullptr) return Fail(kErrorNoAccess, FALSE);
+    if (lpVersionInformation == nullptr) return Fail(ERROR_NOACCESS, FALSE);
     const DWORD size = lpVersionInformation->dwOSVersionInfoSize;
     if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
         return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
@@ -127,12 +126,12 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
     lpVersionInformation->dwMinorVersion = m.version_minor;
     lpVersionInformation->dwBuildNumber = m.version_build;
     lpVersionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    // No service pack.
     std::memset(lpVersionInformation->szCSDVersion, 0, sizeof lpVersionInformation->szCSDVersion);
-    std::memcpy(lpVersionInformation->szCSDVersion, m.service_pack.c_str(), m.service_pack.size());
     if (size == sizeof(OSVERSIONINFOEXA)) {
         auto* ex = reinterpret_cast<LPOSVERSIONINFOEXA>(lpVersionInformation);
-        ex->wServicePackMajor = m.service_pack_major;
-        ex->wServicePackMinor = m.service_pack_minor;
+        ex->wServicePackMajor = 0;
+        ex->wServicePackMinor = 0;
         ex->wSuiteMask = 0x0100;  // VER_SUITE_SINGLEUSERTS, as on a workstation
         ex->wProductType = VER_NT_WORKSTATION;
         ex->wReserved = 0;
@@ -147,7 +146,7 @@ UINT CopyFolder(const char* folder, LPSTR buffer, UINT size) {
     const UINT length = static_cast<UINT>(std::strlen(folder));
     // Too small: the size needed, terminator included, and the buffer untouched.
     if (size <= length) return length + 1;
-    if (buffer == nullptr) return Fail(kErrorNoAccess, UINT{0});
+    if (buffer == nullptr) return Fail(ERROR_NOACCESS, UINT{0});
     std::memcpy(buffer, folder, length + 1);
     return length;
 }
@@ -170,9 +169,7 @@ void WINAPI Sleep(DWORD dwMilliseconds) {
         throw std::logic_error("winsim: Sleep(INFINITE) would never return");
     }
     // No waiting: the simulated clock moves on at once.
-    Machine& m = M();
-    m.sleeps.push_back(dwMilliseconds);
-    m.clock_ms += dwMilliseconds;
+    M().clock_ms += dwMilliseconds;
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
@@ -208,29 +205,13 @@ void SetLocalTime(const SYSTEMTIME& time) {
     M().clock_ms = ToClockMs(time);
 }
 
-void AdvanceClock(DWORD milliseconds) { M().clock_ms += milliseconds; }
-
-const std::vector<DWORD>& SleepCalls() { return M().sleeps; }
-
-uint64_t SleptMilliseconds() {
-    const std::vector<DWORD>& sleeps = M().sleeps;
-    return std::accumulate(sleeps.begin(), sleeps.end(), uint64_t{0});
-}
-
 void SetTempPath(const std::string& path) { M().temp_path = path; }
 
-void SetWindowsVersion(DWORD major, DWORD minor, DWORD build, const std::string& service_pack,
-                       WORD service_pack_major, WORD service_pack_minor) {
-    if (service_pack.size() >= sizeof(OSVERSIONINFOA::szCSDVersion)) {
-        throw std::invalid_argument("winsim: a service pack name holds at most 127 characters");
-    }
+void SetWindowsVersion(DWORD major, DWORD minor, DWORD build) {
     Machine& m = M();
     m.version_major = major;
     m.version_minor = minor;
     m.version_build = build;
-    m.service_pack = service_pack;
-    m.service_pack_major = service_pack_major;
-    m.service_pack_minor = service_pack_minor;
 }
 
 const std::vector<std::string>& DebugOutput() { return M().debug_output; }

@@ -158,19 +158,14 @@ struct Message {
 // Sorted by id.
 const Message kMessages[] = {
     {0, "The operation completed successfully.\r\n"},
-    {1, "Incorrect function.\r\n"},
     {2, "The system cannot find the file specified.\r\n"},
     {3, "The system cannot find the path specified.\r\n"},
-    {4, "The system cannot open the file.\r\n"},
     {5, "Access is denied.\r\n"},
     {6, "The handle is invalid.\r\n"},
     {8, "Not enough memory resources are available to process this command.\r\n"},
     {13, "The data is invalid.\r\n"},
-    {14, "Not enough memory resources are available to complete this operation.\r\n"},
-    {18, "There are no more files.\r\n"},
     {31, "A device attached to the system is not functioning.\r\n"},
     {32, "The process cannot access the file because it is being used by another process.\r\n"},
-    {38, "Reached the end of the file.\r\n"},
     {50, "The request is not supported.\r\n"},
     {51, "Windows cannot find the network path. Verify that the network path is correct and the "
          "destination computer is not busy or turned off. If Windows still cannot find the network "
@@ -190,23 +185,13 @@ const Message kMessages[] = {
     {259, "No more data is available.\r\n"},
     {267, "The directory name is invalid.\r\n"},
     {998, "Invalid access to memory location.\r\n"},
-    {1051, "A stop control has been sent to a service that other running services are dependent "
-           "on.\r\n"},
     {1052, "The requested control is not valid for this service.\r\n"},
-    {1053, "The service did not respond to the start or control request in a timely fashion.\r\n"},
-    {1056, "An instance of the service is already running.\r\n"},
-    {1058, "The service cannot be started, either because it is disabled or because it has no "
-           "enabled devices associated with it.\r\n"},
     {1060, "The specified service does not exist as an installed service.\r\n"},
     {1061, "The service cannot accept control messages at this time.\r\n"},
     {1062, "The service has not been started.\r\n"},
     {1072, "The specified service has been marked for deletion.\r\n"},
-    {1073, "The specified service already exists.\r\n"},
-    {1168, "Element not found.\r\n"},
     {1784, "The supplied user buffer is not valid for the requested operation.\r\n"},
     {1815, "The specified resource language ID cannot be found in the image file.\r\n"},
-    {3010, "The requested operation is successful. Changes will not be effective until the system "
-           "is rebooted.\r\n"},
 };
 
 const char* SystemMessage(DWORD id) {

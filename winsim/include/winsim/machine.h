@@ -4,7 +4,6 @@
 
 #include <winsim/win32.h>
 
-#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
@@ -19,8 +18,7 @@ namespace winsim {
 // ...\Control\Session Manager and the display class key
 // ...\Control\Class\{4D36E968-...} (Class "Display"); no device, no service;
 // no restart pending, no delayed file operation; an empty debugger channel;
-// no open handle, no live allocation, no planned fault, no counted call, no
-// sleep.
+// no open handle, no live allocation, no planned fault, no counted call.
 void Reset();
 
 // Restarts Windows: files held in use are let go; the delayed moves and
@@ -37,10 +35,6 @@ void Restart();
 // Sleep advances it without waiting; Sleep(INFINITE) would never return and
 // throws std::logic_error instead.
 void SetLocalTime(const SYSTEMTIME& time);
-void AdvanceClock(DWORD milliseconds);
-// Each Sleep call's milliseconds since the last Reset, in order, and their sum.
-const std::vector<DWORD>& SleepCalls();
-uint64_t SleptMilliseconds();
 
 // What GetTempPathA reports (Windows keeps the trailing backslash). An empty
 // path makes GetTempPathA fail.
@@ -63,7 +57,7 @@ std::map<std::string, std::string> Files();
 // reading and executing, sharing reading only: deleting, moving or writing
 // it fails with ERROR_SHARING_VIOLATION, and so does opening it without
 // sharing reading. A restart lets go of it. False when there is no such file.
-bool SetFileInUse(const std::string& path, bool in_use = true);
+bool SetFileInUse(const std::string& path);
 // The moves and deletions that MoveFileExA delayed until the next restart,
 // in order, as the session manager keeps them in
 // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager,
@@ -72,16 +66,12 @@ struct PendingFileOperation {
     std::string source;
     std::string target;    // "" to delete the source
     bool replace = false;  // the move may replace an existing target
-    bool operator==(const PendingFileOperation& other) const {
-        return source == other.source && target == other.target && replace == other.replace;
-    }
 };
 std::vector<PendingFileOperation> PendingFileOperations();
 
-// Version that GetVersionExA reports (platform VER_PLATFORM_WIN32_NT).
-void SetWindowsVersion(DWORD major, DWORD minor, DWORD build,
-                       const std::string& service_pack = "", WORD service_pack_major = 0,
-                       WORD service_pack_minor = 0);
+// Version that GetVersionExA reports (platform VER_PLATFORM_WIN32_NT, no
+// service pack).
+void SetWindowsVersion(DWORD major, DWORD minor, DWORD build);
 
 // Registry under HKEY_LOCAL_MACHINE. Key paths are relative to it, with
 // backslashes ("SYSTEM\\CurrentControlSet\\Services"); "" is the root. Key and
@@ -90,9 +80,6 @@ void SetWindowsVersion(DWORD major, DWORD minor, DWORD build,
 struct RegistryValue {
     DWORD type = REG_NONE;
     std::string data;  // raw bytes
-    bool operator==(const RegistryValue& other) const {
-        return type == other.type && data == other.data;
-    }
 };
 // Creates the key and any missing parents; false for an invalid name.
 bool CreateRegistryKey(const std::string& path);
@@ -100,18 +87,11 @@ bool CreateRegistryKey(const std::string& path);
 // a string without a terminator stays without one.
 bool SetRegistryValue(const std::string& key, const std::string& name, DWORD type,
                       const std::string& data);
-// A string value stored with its terminator.
-bool SetRegistryString(const std::string& key, const std::string& name, const std::string& value,
-                       DWORD type = REG_SZ);
+// A REG_SZ value stored with its terminator.
+bool SetRegistryString(const std::string& key, const std::string& name, const std::string& value);
 bool SetRegistryDword(const std::string& key, const std::string& name, DWORD value);
-// Deletes the key with everything below it; open handles to it then report
-// ERROR_KEY_DELETED. False when it does not exist.
-bool DeleteRegistryTree(const std::string& path);
 bool RegistryKeyExists(const std::string& path);
 std::optional<RegistryValue> GetRegistryValue(const std::string& key, const std::string& name);
-// A REG_SZ or REG_EXPAND_SZ value without its terminator.
-std::optional<std::string> GetRegistryString(const std::string& key, const std::string& name);
-std::optional<DWORD> GetRegistryDword(const std::string& key, const std::string& name);
 // Sub-key names in enumeration order (sorted without regard to case).
 std::vector<std::string> RegistrySubKeys(const std::string& path);
 // Value names in the order they were first set.
@@ -122,17 +102,12 @@ std::vector<std::string> RegistryValueNames(const std::string& path);
 // Replaces an earlier denial; 0 lifts it. False when the key does not exist.
 bool DenyRegistryAccess(const std::string& path, REGSAM rights);
 
-// Devices. A test adds devices as the PnP manager would have them; the
-// SetupAPI calls see them, and driver installation changes them.
-constexpr GUID kDisplayClassGuid = {
-    0x4d36e968, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+// Devices. A test adds display adapters as the PnP manager would have them;
+// the SetupAPI calls see them, and driver installation changes them.
 struct Device {
     std::string instance_id;  // "ROOT\\DISPLAY\\0000", "PCI\\VEN_8086&DEV_1234\\3&11583659&0&10"
-    std::string class_name = "Display";
-    GUID class_guid = kDisplayClassGuid;
-    std::optional<std::string> hardware_ids;    // REG_MULTI_SZ bytes as stored, well formed or not
-    std::optional<std::string> compatible_ids;  // likewise
-    std::string description;                    // device description; "" for none
+    std::optional<std::string> hardware_ids;  // REG_MULTI_SZ bytes as stored, well formed or not
+    std::string description;                  // device description; "" for none
     bool present = true;
     std::string service;  // "" for none
     // Driver key below ...\Control\Class, as "{4D36E968-...}\\0001"; "" for none.
@@ -143,16 +118,10 @@ struct Device {
 bool AddDevice(const Device& device);
 // The machine's devices, present or not, in SetupDiGetClassDevsA order.
 std::vector<Device> Devices();
-std::optional<Device> FindDevice(const std::string& instance_id);
 // "a", "b" -> "a\0b\0\0": the bytes of a well-formed multi-string.
 std::string MultiString(const std::vector<std::string>& strings);
 // Whether the next driver installation needs a restart to finish.
 void SetRestartRequired(bool required);
-// True once a driver installation that needed a restart was given no
-// bRebootRequired to report it in, so that Windows asked the user instead.
-bool RestartPrompted();
-// "{4D36E968-E325-11CE-BFC1-08002BE10318}": the form registry paths use.
-std::string GuidString(const GUID& guid);
 
 // Services. A service is its key SYSTEM\CurrentControlSet\Services\<name>
 // holding a Type value, however it got there (AddService, a driver
@@ -161,33 +130,20 @@ std::string GuidString(const GUID& guid);
 // its last handle is closed. Names compare without regard to letter case.
 struct Service {
     std::string name;
-    DWORD type = SERVICE_KERNEL_DRIVER;
-    DWORD start = SERVICE_DEMAND_START;
-    std::string image_path;  // "" for none
-    DWORD state = SERVICE_STOPPED;  // or SERVICE_RUNNING
 };
-// Writes the service's key (Type, Start, ErrorControl 1, ImagePath); false
-// when the name is not a service name or the service exists.
+// Writes the key of a stopped kernel driver started on demand (Type 1,
+// Start 3, ErrorControl 1); false when the name is not a service name or the
+// service exists.
 bool AddService(const Service& service);
 struct ServiceInfo {
-    std::string name;  // as created
-    DWORD type = 0;
-    DWORD start = 0;
-    DWORD state = SERVICE_STOPPED;
     bool marked_for_deletion = false;
-    size_t open_handles = 0;
 };
 // Nothing when there is no such service.
 std::optional<ServiceInfo> FindService(const std::string& name);
 // Makes a service stopped, running (a driver that was loaded) or stop
-// pending; false when there is no such service.
+// pending, which the next QueryServiceStatus sees end in SERVICE_STOPPED;
+// false when there is no such service.
 bool SetServiceState(const std::string& name, DWORD state);
-// How a stop goes: this many QueryServiceStatus calls after the stop still
-// see SERVICE_STOP_PENDING, the next one SERVICE_STOPPED; kNeverStops keeps
-// it pending. 0 (the default) stops by the first query. False when there is
-// no such service.
-constexpr unsigned kNeverStops = 0xFFFFFFFFu;
-bool ScriptServiceStop(const std::string& name, unsigned pending_queries);
 
 // Accounting: handles of every kind still open, LocalAlloc blocks not freed.
 size_t OpenHandleCount();

@@ -1,2 +1,0 @@
-/* A program that does nothing: what starting a process costs under Wine. */
-int main(void) { return 0; }
