@@ -123,10 +123,15 @@ TEST_F(TraceTest, ErrorReportsCarryTheSystemTextWhenThereIsOne) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     SetLastError(12345);
     QV_DisplayError("Other");
+    // Without the system's text the code stands alone, and stays the last error.
+    winsim::FailNthCall("FormatMessageA", winsim::CallCount("FormatMessageA") + 1, ERROR_MR_MID_NOT_FOUND);
+    SetLastError(ERROR_ACCESS_DENIED);
+    QV_DisplayError("Quiet");
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     QV_FormatErrorCode(ERROR_ACCESS_DENIED);
     QV_FormatErrorCode(12345);
     EXPECT_EQ(TraceOf("QV_DisplayError"), (Lines{"Step FAILURE: Code=5 : Access is denied.\r\n\n",
-                                                 "Other FAILURE: Code=12345\n"}));
+                                                 "Other FAILURE: Code=12345\n", "Quiet FAILURE: Code=5\n"}));
     EXPECT_EQ(TraceOf("QV_FormatErrorCode"), (Lines{"ErrorCode(5):Access is denied.\r\n", "ErrorCode(12345)"}));
 }
 

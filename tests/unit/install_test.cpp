@@ -16,6 +16,14 @@ void AddDevice(const std::string& instance, const std::optional<std::string>& ha
     ASSERT_TRUE(winsim::AddDevice(device));
 }
 
+// The package's INF is read-only and hidden; the system's copy keeps both,
+// and must lose the first only.
+void PutReadOnlyPackage(const std::string& folder) {
+    PutPackage(folder);
+    ASSERT_TRUE(winsim::PutFile(folder + "\\" + kInf, *winsim::FileContents(folder + "\\" + kInf),
+                                FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+}
+
 void Remove(const std::string& name) {
     const std::string path = kPackage + "\\" + name;
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) && DeleteFileA(path.c_str()));
@@ -54,7 +62,10 @@ const InstallCase kInstallCases[] = {
     {"FreshOnWindows61", [] { winsim::SetWindowsVersion(6, 1, 7601); }, 0, kRoot, {kInstalled}, {kCopyFailed, kCopied}},
     {"FreshOnWindows62", [] { winsim::SetWindowsVersion(6, 2, 9200); }, 0, kRoot, {kCopyFailed, kInstalled}, {}},
     {"InfCopyAlreadyThere",
-     [] { ASSERT_TRUE(winsim::PutFile(kInfFolder + "\\oem4.inf", *winsim::FileContents(kPackage + "\\" + kInf))); },
+     [] {
+         ASSERT_TRUE(winsim::PutFile(kInfFolder + "\\oem4.inf", *winsim::FileContents(kPackage + "\\" + kInf),
+                                     FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+     },
      0, kRoot, {kCopied, kInstalled}, {}},
     {"RestartRequired", [] { winsim::SetRestartRequired(true); }, 0, kRoot,
      {"QV_InstallRootEnumeratedDriver| <-- QV_InstallRootEnumeratedDriver(bReturn=1, RebootRequired=1)\n",
@@ -90,7 +101,7 @@ const InstallCase kInstallCases[] = {
      kExitFileMissing, {}, {"QV_CheckMirrorFileExists|ERROR: File not Found. [C:\\Drv\\" + kDll + "]\n"}, {}},
     {"MissingSys", [] { Remove(kSys); }, kExitFileMissing, {},
      {"QV_CheckMirrorFileExists|ERROR: File not Found. [C:\\Drv\\" + kSys + "]\n"}, {}},
-    {"FolderOf246", [] { PutPackage(kFolder246); }, 0, kRoot, {kInstalled}, {}, {"/A", "/S:" + kFolder246}},
+    {"FolderOf246", [] { PutReadOnlyPackage(kFolder246); }, 0, kRoot, {kInstalled}, {}, {"/A", "/S:" + kFolder246}},
     {"FolderOf247IsTooLong", [] {}, kExitFileMissing, {},
      {"QV_CheckMirrorFileExists|ERROR: Path too long. [" + kFolder246 + "f\\" + kInf + "]\n"}, {},
      {"/A", "/S:" + kFolder246 + "f"}},
@@ -99,6 +110,13 @@ const InstallCase kInstallCases[] = {
     {"DriverInstallFailsAndTheDeviceGoes",
      [] { winsim::FailNthCall("UpdateDriverForPlugAndPlayDevicesA", 1, ERROR_NO_SUCH_DEVINST); }, kExitInstallFailed, {},
      {kRemovedAgain, kFailed}, {kInstalled}},
+    {"DeviceStaysWhenItsRemovalFails",
+     [] {
+         winsim::FailNthCall("UpdateDriverForPlugAndPlayDevicesA", 1, ERROR_NO_SUCH_DEVINST);
+         winsim::FailNthCall("SetupDiCallClassInstaller", 2, ERROR_NO_SUCH_DEVINST);
+     },
+     kExitInstallFailed, kRoot, {"QV_DisplayError|SetupDiCallClassInstaller(REMOVE) FAILURE: Code=-536870389\n", kFailed},
+     {}},
     // A failure that leaves no error code must not pass for a success.
     {"DriverInstallFailsWithoutCode", [] { winsim::FailNthCall("UpdateDriverForPlugAndPlayDevicesA", 1, 0); },
      kExitInstallFailed, {}, {kRemovedAgain, "QV_InstallRootEnumeratedDriver| call SetLastError(31)\n", kFailed}, {}},
@@ -117,10 +135,7 @@ class InstallTest : public MachineTest, public ::testing::WithParamInterface<Ins
 
 TEST_P(InstallTest, OutcomeAndTrace) {
     const InstallCase& c = GetParam();
-    PutPackage();
-    // The package's INF is read-only; the system's copy of it must not stay so.
-    ASSERT_TRUE(winsim::PutFile(kPackage + "\\" + kInf, *winsim::FileContents(kPackage + "\\" + kInf),
-                                FILE_ATTRIBUTE_READONLY));
+    PutReadOnlyPackage(kPackage);
     c.setUp();
     winsim::ClearDebugOutput();
     EXPECT_EQ(RunProgram(c.arguments), c.exitCode);
@@ -137,7 +152,8 @@ TEST_P(InstallTest, OutcomeAndTrace) {
     for (const auto& [path, contents] : winsim::Files()) {
         if (path.compare(0, kInfFolder.size() + 4, kInfFolder + "\\oem") != 0) continue;
         ++copies;
-        EXPECT_EQ(GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u) << path;
+        EXPECT_EQ(GetFileAttributesA(path.c_str()) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN),
+                  static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN)) << path;
     }
     if (c.exitCode == 0) {
         EXPECT_EQ(copies, 1);

@@ -70,6 +70,24 @@ INSTANTIATE_TEST_SUITE_P(Lookups, ResultSizeTest, ::testing::ValuesIn(kSizeCases
 
 using RemovalStepTest = MachineTest;
 
+// A lookup that finds nothing empties its result and returns why.
+TEST_F(RemovalStepTest, FailedLookupsReturnTheirCode) {
+    ASSERT_TRUE(winsim::CreateRegistryKey(kServiceVideoKey));  // without VideoID
+    char buffer[MAX_PATH] = "x", folder[MAX_PATH] = "x";
+    DWORD size = MAX_PATH, folderSize = MAX_PATH;
+    QV_GUID_ENTRY* list = nullptr;
+    EXPECT_EQ(QV_GetOEMInfFileName(buffer, &size), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
+    EXPECT_TRUE(Traced("QV_FormatErrorCode", "ErrorCode(259):No more data is available.\r\n"));
+    EXPECT_EQ(QV_GetAttachToDesktopPath(buffer, &size), 2u);
+    EXPECT_EQ(QV_GetReinstallRegPath(buffer, &size, folder, &folderSize), 2u);
+    EXPECT_EQ(std::string(buffer) + folder, "");
+    EXPECT_EQ(QV_GetMirrorGuid(&list), 2u);
+    EXPECT_EQ(list, nullptr);
+    EXPECT_EQ(QV_UnRegisterService("QVMIRROR", FALSE), 1060u);
+    ASSERT_TRUE(winsim::DenyRegistryAccess(kDisplayClassKey, KEY_READ));
+    EXPECT_EQ(QV_GetOEMInfFileName(buffer, &size), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
 // Empty names name nothing; a path that would not fit is refused, never cut.
 TEST_F(RemovalStepTest, NothingNamedNothingRemoved) {
     PutInstallation();

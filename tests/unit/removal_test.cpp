@@ -104,6 +104,7 @@ TEST_F(RemovalTest, WhatIsInUseGoesAtTheRestart) {
     winsim::ClearDebugOutput();
     EXPECT_EQ(RunProgram({"/R"}), 0);
     EXPECT_TRUE(Traced("qvDeleteService", "ERROR: DeleteService(Err=1072)\n"));
+    EXPECT_TRUE(Traced("QV_UnRegisterService", "<=== QV_UnRegisterService(Ret=1072\n"));
     winsim::Restart();
     EXPECT_EQ(Unexpected(before, Take(), Expected(0)), Lines{});
     EXPECT_FALSE(winsim::FindService(kService));
