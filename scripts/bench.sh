@@ -1,15 +1,13 @@
 #!/usr/bin/env bash
-# The benchmark command: installs what is missing (Debian 12), builds the
-# bench preset (the program against winsim, and with MinGW-w64 the programs
-# for Wine), runs every benchmark and prints one table with its targets
-# (README "Performance"). Exits 1 when a target is missed.
-# Usage: scripts/bench.sh [--runs N] [--sweep-runs N] [--no-wine]
+# The benchmark command (README "Performance"): installs what is missing
+# (Debian 12), builds the bench preset (the program and the untraced program
+# against winsim, and with MinGW-w64 for Wine), prints one table and exits 1
+# when a target is missed.
+# Usage: scripts/bench.sh [--rounds N] [--no-wine]
 set -euo pipefail
 # shellcheck source=scripts/lib.sh
 . "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-# Besides the build and test packages: callgrind and Google Benchmark.
-DRAVMEL_PACKAGES+=(valgrind libbenchmark-dev)
 # Only the table goes to standard output.
 ensure_packages >&2
 build_presets bench >&2
@@ -21,5 +19,5 @@ if [ ! -f "$template/system.reg" ] || [ "$(readlink -f "$wine64")" -nt "$templat
   "$DRAVMEL_ROOT/tests/wine/make-prefix-template.sh" "$wine64" "$template" >&2
 fi
 
-exec python3 -B "$DRAVMEL_ROOT/bench/run_bench.py" --build "$DRAVMEL_ROOT/build/bench" \
-  --wine64 "$wine64" --template "$template" --package "$DRAVMEL_ROOT/sample/x64" "$@"
+exec python3 -B "$DRAVMEL_ROOT/bench/bench.py" "$DRAVMEL_ROOT/build/bench" "$wine64" "$template" \
+  "$DRAVMEL_ROOT/sample/x64" "$@"
