@@ -102,8 +102,13 @@ const Report kClassEnumEnded = {"QV_GetOEMInfFileName", "Error: RegEnumKeyEx(Err
 Report NotAFileName(const std::string& value) {
     return {"QV_GetOEMInfFileName", " Error: InfPath is not a file name. [" + value + "]\n"};
 }
-Report NoFolder(const std::string& value) {
-    return {"QV_GetReinstallRegPath", "Error: ReinstallString has no folder. [" + value + "]\n"};
+std::vector<Report> NoFolder(const std::string& value) {
+    return {{"QV_GetReinstallRegPath", "Error: ReinstallString has no folder. [" + value + "]\n"},
+            {"QV_FormatErrorCode", "ErrorCode(13):The data is invalid.\r\n"}};
+}
+// A sub-key that cannot be opened is passed over.
+std::function<void()> Denied(const std::string& key) {
+    return [=] { ASSERT_TRUE(winsim::CreateRegistryKey(key) && winsim::DenyRegistryAccess(key, KEY_READ)); };
 }
 const std::string kName31(31, '0'), kName32(32, '0'), kVideo47(47, 'k'), kVideo48(48, 'l');
 const std::string kReinstall207 = "0000" + std::string(203, 'r');  // a key path of 259
@@ -122,7 +127,9 @@ const RemovalCase kRemovalCases[] = {
     {"MatchingIdOf261IsPassedOver", ClassKey("0001", Filled(kHardwareId, 261)), 0, {}, {}},
     {"MatchingIdAsBinaryMatches", ClassKey("0001", kHardwareId, REG_BINARY), kOemPart, {{}, kOem9}, {}},
     {"InfPathUnterminatedOf260IsNotRead", InfPath(std::string(256, 'q') + ".inf"), kOemPart, {}, {}},
-    {"InfPathOf259MakesAPathTooLong", InfPath(std::string(255, 'q') + ".inf" + kNul), kOemPart, {}, {}},
+    // C:\Windows\INF\ and a name of 245 would be 260: refused, never cut to the decoy of 244.
+    {"InfPathMakingAPathOf260", InfPath(std::string(241, 'q') + ".inf" + kNul, {kInfFolder + "\\" + std::string(241, 'q') + ".in"}),
+     kOemPart, {}, {}},
     {"InfPathTerminatedWithin260IsRead", InfPath(Filled("oem7.inf", 260)), 0, {}, {}},
     {"EmptyInfPath", InfPath(""), kOemPart, {}, {}},
     {"InfPathWithoutExtension", InfPath("oem7" + kNul), kOemPart, {{}, {kInfFolder + "\\oem7"}}, {}},
@@ -169,10 +176,10 @@ const RemovalCase kRemovalCases[] = {
     {"ReinstallStringOf259LeavesNoFileThatFits", ReinstallString("C:\\" + std::string(250, 'd') + "\\x.inf" + kNul),
      kReinstallPart, {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringUnterminatedIsRead", ReinstallString(kBackup + "\\" + kInf), 0, {}, {}},
-    {"ReinstallStringEmpty", ReinstallString(""), kReinstallPart, {}, {NoFolder("")}},
-    {"ReinstallStringNameOnly", ReinstallString("oem7" + kNul), kReinstallPart, {}, {NoFolder("oem7")}},
+    {"ReinstallStringEmpty", ReinstallString(""), kReinstallPart, {}, NoFolder("")},
+    {"ReinstallStringNameOnly", ReinstallString("oem7" + kNul), kReinstallPart, {}, NoFolder("oem7")},
     {"ReinstallStringLeadingBackslashOnly", ReinstallString("\\x.inf" + kNul), kReinstallPart, {},
-     {NoFolder("\\x.inf")}},
+     NoFolder("\\x.inf")},
     {"ReinstallStringAtADriveRoot", ReinstallString("C:\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}, In("C:", {kDll, kSys, kInf, kPnf})}, {}},
     {"ReinstallStringOtherFolder", ReinstallString(kOtherFolder + "\\x.inf" + kNul), kReinstallPart,
@@ -180,9 +187,13 @@ const RemovalCase kRemovalCases[] = {
     {"ReinstallStringOnLowerCaseDrive", ReinstallString("a:\\x\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringOnDriveOfADigit", ReinstallString("1:\\x\\x.inf" + kNul), kReinstallPart, {},
-     {NoFolder("1:\\x\\x.inf")}},
-    {"ReinstallStringRelative", ReinstallString(kRelative + kNul), kReinstallPart, {}, {NoFolder(kRelative)}},
+     NoFolder("1:\\x\\x.inf")},
+    {"ReinstallStringRelative", ReinstallString(kRelative + kNul), kReinstallPart, {}, NoFolder(kRelative)},
     {"ReinstallStringDriveRelative", ReinstallString("C:" + kRelative + kNul), kReinstallPart, {}, {}},
+    {"ClassKeyThatCannotBeOpened", Denied(kDisplayClassKey + "\\0001"), 0, {},
+     {{"QV_GetOEMInfFileName", "[1] Key=[0001] Error: RegOpenKeyEx(Err=5)\n"}}},
+    {"VideoKeyThatCannotBeOpened", Denied(Key(kVideoKey, kGuidC) + "\\Video"), 0, {}, {}},
+    {"ReinstallEntryThatCannotBeOpened", Denied(kReinstallKey + "\\0002"), 0, {}, {}},
     // Hardware-ID lists are read within their bytes and matched string by string.
     {"DeviceListingTheIdAfterOthers", DeviceListing(winsim::MultiString({"PCI\\VEN_1", "ROOT\\X", kHardwareId})), 0,
      {{}, {}, {"ACPI\\HOSTILE\\0"}}, {}},

@@ -73,17 +73,23 @@ using RemovalStepTest = MachineTest;
 // A lookup that finds nothing empties its result and returns why.
 TEST_F(RemovalStepTest, FailedLookupsReturnTheirCode) {
     ASSERT_TRUE(winsim::CreateRegistryKey(kServiceVideoKey));  // without VideoID
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0001", "DeviceDesc", "Another adapter"));
     char buffer[MAX_PATH] = "x", folder[MAX_PATH] = "x";
     DWORD size = MAX_PATH, folderSize = MAX_PATH;
     QV_GUID_ENTRY* list = nullptr;
     EXPECT_EQ(QV_GetOEMInfFileName(buffer, &size), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
     EXPECT_TRUE(Traced("QV_FormatErrorCode", "ErrorCode(259):No more data is available.\r\n"));
     EXPECT_EQ(QV_GetAttachToDesktopPath(buffer, &size), 2u);
-    EXPECT_EQ(QV_GetReinstallRegPath(buffer, &size, folder, &folderSize), 2u);
+    EXPECT_EQ(QV_GetReinstallRegPath(buffer, &size, folder, &folderSize), static_cast<DWORD>(ERROR_NO_MORE_ITEMS));
     EXPECT_EQ(std::string(buffer) + folder, "");
     EXPECT_EQ(QV_GetMirrorGuid(&list), 2u);
     EXPECT_EQ(list, nullptr);
     EXPECT_EQ(QV_UnRegisterService("QVMIRROR", FALSE), 1060u);
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0001", "DeviceDesc", kDeviceDesc));
+    ASSERT_TRUE(winsim::SetRegistryString(kReinstallKey + "\\0001", "ReinstallString", "x.inf"));
+    EXPECT_EQ(QV_GetReinstallRegPath(buffer, &size, folder, &folderSize), static_cast<DWORD>(ERROR_INVALID_DATA));
+    ASSERT_TRUE(winsim::DenyRegistryAccess(kReinstallKey, KEY_READ));
+    EXPECT_EQ(QV_GetReinstallRegPath(buffer, &size, folder, &folderSize), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     ASSERT_TRUE(winsim::DenyRegistryAccess(kDisplayClassKey, KEY_READ));
     EXPECT_EQ(QV_GetOEMInfFileName(buffer, &size), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
@@ -134,6 +140,7 @@ TEST_F(RemovalStepTest, UndeletableSubKeyIsPassedOver) {
     for (const char* key : {"", "\\a", "\\a\\b", "\\a\\b\\c"}) EXPECT_TRUE(winsim::RegistryKeyExists(root + key)) << key;
     for (const char* key : {"\\a\\e", "\\d"}) EXPECT_FALSE(winsim::RegistryKeyExists(root + key)) << key;
     EXPECT_TRUE(Traced("QV_DeleteAllSubKey", "Error: RegDeleteKey(Err=5) Key=b\n"));
+    EXPECT_EQ(QV_DeleteAllSubKey(HKEY_LOCAL_MACHINE, (root + "\\a\\b").c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
 }  // namespace
