@@ -108,6 +108,15 @@ TEST_F(TraceTest, RunsAppendWholeTimestampedRecords) {
     EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const Record& r) { return r.function == "main"; }), 2);
 }
 
+TEST_F(TraceTest, OpeningTheLogTellsWhetherItIsOpen) {
+    EXPECT_TRUE(QV_OpenLogFile(""));
+    EXPECT_FALSE(QV_OpenLogFile("C:\\Missing\\my.log"));
+    winsim::FailNthCall("SetFilePointer", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(QV_OpenLogFile("C:\\my.log"));
+    EXPECT_TRUE(QV_OpenLogFile("C:\\my.log"));
+    QV_CloseLogFile();
+}
+
 TEST_F(TraceTest, LongMessagesAreCutAndTheLastErrorIsKept) {
     SetLastError(1234);
     QV_WriteLog("test", 7, "Caller", "%s|", std::string(2000, 'm').c_str());

@@ -2,6 +2,7 @@
 // small, paths one character too long, names that name nothing, and trees
 // that cannot be deleted whole.
 #include "machine_test.h"
+#include "install.h"
 #include "uninstall.h"
 
 #include <cstring>
@@ -126,6 +127,8 @@ TEST_F(RemovalStepTest, FailedSearchIsNoMissingFile) {
     const std::string held = kSystemFolder + "\\drivers\\" + kSys;
     ASSERT_TRUE(winsim::SetFileInUse(held));
     EXPECT_EQ(QV_DeleteFile(NULL, held.c_str()), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_TRUE(QV_RemoveReadOnlyAttribute((kSystemFolder + "\\" + kDll).c_str()));
+    EXPECT_FALSE(QV_RemoveReadOnlyAttribute("C:\\Missing\\x.dll"));
     EXPECT_EQ(QV_DeleteFile(kLastGoodFolder.c_str(), kDll.c_str()), 0u) << "read-only";
     EXPECT_FALSE(winsim::Exists(kLastGoodFolder + "\\" + kDll));
 }
