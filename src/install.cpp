@@ -40,8 +40,11 @@ BOOL QV_FindExistingDevice(LPCSTR pszHardwareId) {
     DWORD dwError = ERROR_NO_MORE_ITEMS;
     for (DWORD dwIndex = 0;; ++dwIndex) {
         if (!SetupDiEnumDeviceInfo(hDevInfo, dwIndex, &devInfoData)) {
-            dwError = GetLastError();
-            QV_TRACE(kFunction, "EnumDeviceInfo\n");
+            if (GetLastError() != ERROR_SUCCESS) {
+                QV_TRACE(kFunction, "EnumDeviceInfo\n");
+            }
+            // One that failed without a code found nothing either.
+            dwError = FailureCode();
             break;
         }
         BYTE* pHardwareIds;

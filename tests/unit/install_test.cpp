@@ -55,7 +55,8 @@ const Lines kRoot = {"ROOT\\DISPLAY\\0000"};
 
 const InstallCase kInstallCases[] = {
     {"FreshOnWindows10", [] {}, 0, kRoot,
-     {"QV_RegisterMirrorDriver|  MirrorInfFile = [C:\\Drv\\" + kInf + "]\n", kCopyFailed, kInstalled,
+     {"QV_RegisterMirrorDriver|  MirrorInfFile = [C:\\Drv\\" + kInf + "]\n", "QV_FindExistingDevice|EnumDeviceInfo\n",
+      kCopyFailed, kInstalled,
       "QV_InstallRootEnumeratedDriver| <-- QV_InstallRootEnumeratedDriver(bReturn=1, RebootRequired=0)\n",
       "QV_Install|<===== QV_Install(0)\n"},
      {"QV_RegisterMirrorDriver|Reboot Required.\n"}},
@@ -93,6 +94,9 @@ const InstallCase kInstallCases[] = {
       "QV_RegisterMirrorDriver|Unknown Error.(1784)\n"}, {kNewDevice}},
     {"LookupFails", [] { winsim::FailNthCall("SetupDiEnumDeviceInfo", 1, ERROR_INVALID_HANDLE); }, kExitInstallFailed,
      {}, {"QV_FindExistingDevice|EnumDeviceInfo\n", "QV_RegisterMirrorDriver|Unknown Error.(6)\n"}, {kNewDevice}},
+    // An enumeration that fails without a code is no match.
+    {"LookupFailsWithoutCode", [] { winsim::FailNthCall("SetupDiEnumDeviceInfo", 1, 0); }, kExitInstallFailed, {},
+     {"QV_RegisterMirrorDriver|Unknown Error.(31)\n"}, {"QV_FindExistingDevice|EnumDeviceInfo\n", kNewDevice}},
     {"MissingInf", [] { Remove(kInf); }, kExitFileMissing, {},
      {"QV_CheckMirrorFileExists|ERROR: File not Found. [C:\\Drv\\" + kInf + "]\n",
       "QV_RegisterMirrorDriver|<=== QV_RegisterMirrorDriver(51)\n", "QV_Install|ERROR in QV_RegisterMirrorDriver(51)\n"},
