@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing (Debian 12), then runs two
-# stages and prints the time of each: "host" builds the presets mingw-x64,
-# mingw-x86 and host and runs every test with ctest (the Wine tests and the
-# unit tests under valgrind among them); "asan" builds the host tests and the
+# stages and prints the time of each: "host" sets up the 32-bit route to Wine
+# (cached), builds the presets mingw-x64, mingw-x86 and host and runs every
+# test with ctest (the Wine tests of both programs and the unit tests under
+# valgrind among them); "asan" builds the host tests and the
 # fuzz targets with AddressSanitizer and UBSan, runs them with ctest (each
 # fuzz target on its seed corpus), then fuzzes each target for
 # DRAVMEL_FUZZ_SECONDS (5). Every stage runs; the command fails when any did.
@@ -19,8 +20,10 @@ ctest_args=("$@")
 fuzz_seconds=${DRAVMEL_FUZZ_SECONDS:-5}
 
 host_stage() {
-  # The host tests run the MinGW builds under Wine, so those come first.
-  build_presets mingw-x64 mingw-x86 host && ctest --preset host -j"$(nproc)" "${ctest_args[@]}"
+  # The host tests run the MinGW builds under Wine, so those come first; the
+  # 32-bit program runs through the route that ensure_wine32 makes.
+  ensure_wine32 && export DRAVMEL_WINE32 &&
+    build_presets mingw-x64 mingw-x86 host && ctest --preset host -j"$(nproc)" "${ctest_args[@]}"
 }
 asan_stage() { build_presets asan && ctest --preset asan -j"$(nproc)" && run_fuzzers "$fuzz_seconds"; }
 

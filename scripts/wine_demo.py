@@ -1,18 +1,21 @@
-"""Shows the shipped program installing and removing the sample driver package
-under Wine, in one fresh prefix.
+"""Shows the shipped programs installing and removing the sample driver
+packages under Wine, each in a fresh prefix.
 
 Usage: wine_demo.py --wine64 WINE64 --template PREFIX --tool WINTOOL_EXE
                     --dist DIR --package DIR
+                    [--wine32 WINE64 --template32 PREFIX --package32 DIR]
 
-Copies Dravmelx64.exe from DIR (the 64-bit Wine runs it only) to C:\\Dravmel
-and the package's files to C:\\Dravmel\\package, then runs the program
-several times, printing for each run the exit code and the records it added
-to the log: a faulty command line, an installation (followed by what it left
-in the registry and the system folders), a second installation and the
-removal, followed by the file operations the removal left for the next
-start. Then it restarts the prefix and shows that nothing of the driver is
-left. Exits non-zero when an exit code is not the expected one or the
-machine is not as expected.
+Copies Dravmelx64.exe from DIR to C:\\Dravmel and the package's files to
+C:\\Dravmel\\package, then runs the program several times, printing for each
+run the exit code and the records it added to the log: a faulty command
+line, an installation (followed by what it left in the registry and the
+system folders), a second installation and the removal, followed by the file
+operations the removal left for the next start. Then it restarts the prefix
+and shows that nothing of the driver is left. With --wine32 (the 32-bit
+route's wine64 and its WoW64 template prefix), Dravmelx86.exe then runs a
+faulty command line, an installation of the 32-bit package and the removal.
+Exits non-zero when an exit code is not the expected one or the machine is
+not as expected.
 """
 
 import argparse
@@ -37,7 +40,7 @@ INSTALL = ["/A", "/S:" + PACKAGE_DIR]
 
 
 def show_step(prefix, program, title, args, expected):
-    print("\n=== %s\n$ %s %s" % (title, PROGRAM, " ".join(args)), flush=True)
+    print("\n=== %s\n$ %s %s" % (title, ntpath.basename(program), " ".join(args)), flush=True)
     log = prefix.temp_dir + "QVDRAVMEL.LOG"
     before = prefix.read_text(log) if prefix.exists(log) else ""
     exit_code, events = prefix.run_captured(program, args)
@@ -129,6 +132,9 @@ def main():
     parser.add_argument("--tool", required=True)
     parser.add_argument("--dist", required=True)
     parser.add_argument("--package", required=True)
+    parser.add_argument("--wine32")
+    parser.add_argument("--template32")
+    parser.add_argument("--package32")
     options = parser.parse_args()
 
     failed = []
@@ -185,6 +191,20 @@ def main():
         left = show_paths(prefix, registry, keys, files)
         if left_pending or devices or left:
             failed.append("nothing of the driver left after the restart")
+
+    if options.wine32:
+        with wineharness.Prefix(options.wine32, options.template32, options.tool) as prefix:
+            prefix.keep_video_keys()
+            program = prefix.install_file(os.path.join(options.dist, "Dravmelx86.exe"), INSTALL_DIR)
+            for name in sorted(os.listdir(options.package32)):
+                prefix.install_file(os.path.join(options.package32, name), PACKAGE_DIR)
+            print("\n\nWine prefix: %s (WoW64; the 32-bit program runs under qemu-i386-static); "
+                  "Dravmelx86.exe and the 32-bit sample package in %s" % (prefix.path, PACKAGE_DIR))
+            step("Faulty command line: no operation (the log is not opened)", [], 87)
+            step("Install the 32-bit sample package", INSTALL, 0)
+            step("Remove the driver", ["/R"], 0)
+            print("\n=== What waits for the restart (read once Wine has ended)")
+            show_pending(prefix.registry())
     if failed:
         print("\nunexpected results in: %s" % "; ".join(failed), file=sys.stderr)
         return 1

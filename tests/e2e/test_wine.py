@@ -14,8 +14,6 @@ from wineharness import RECORD_START, Prefix, pending_file_operations, text
 
 HARDWARE_ID = "Orvenik_Tallomer_Mirror"
 SERVICE_KEY = "system\\currentcontrolset\\services\\qvmirror"
-SYSTEM32 = "C:\\windows\\system32\\"
-BACKUP = SYSTEM32 + "ReinstallBackups\\0000\\DriverFiles\\"
 COPY_INF = "SetupCopyOEMInf() success.\n"
 CLASS_KEY = r"system\\currentcontrolset\\control\\class\\\{4d36e96%s-e325-11ce-bfc1-08002be10318\}"
 # Differences from the state before the installation that are no fault of
@@ -31,9 +29,12 @@ TOLERATED = [
     r"key system\\currentcontrolset\\(hardware profiles\\current\\system\\currentcontrolset\\)?"
     r"control\\video removed",
     # The package's INF makes the Reinstall key, which Windows always has.
-    r"key software\\microsoft\\windows\\currentversion\\reinstall added",
+    r"key software\\(wow6432node\\)?microsoft\\windows\\currentversion\\reinstall added",
     # The package's INF makes the backup folders; the program deletes the files in them.
-    r"file windows/system32/ReinstallBackups/(0000/(DriverFiles/)?)? added",
+    r"file windows/(system32|syswow64)/ReinstallBackups/(0000/(DriverFiles/)?)? added",
+    # A 32-bit program under WoW64 names its files in SysWOW64 "C:\windows\system32", which
+    # the restart takes for the 64-bit folder (Windows refuses a 32-bit device installer there).
+    r"file windows/syswow64/(drivers/|drivers/QVMirror\.SYS|QVMirror\.DLL) added",
     # The program's trace logs.
     r"file Dravmel/\w+\.log added",
 ]
@@ -91,6 +92,8 @@ class ProgramRuns(unittest.TestCase):
         whole = re.compile(r"%s%s,\d+,0,\w+,.*\Z" % (RECORD_START.pattern, self.options.tag), re.S)
         self.assertEqual([r for r in records if not whole.match(r)], [])
         self.assertTrue(trace.endswith(",main,Process return. (Ret=%d)\n" % expected), trace)
+        # Pointers and handles are traced as 32-bit numbers.
+        self.assertEqual([v for v in re.findall(r"0x([0-9a-f]+)", trace) if not 0 < int(v, 16) < 2**32], [])
         return trace
 
     def install(self, expected=0, folder="package"):
@@ -111,6 +114,10 @@ class ProgramRuns(unittest.TestCase):
 class Lifecycle(ProgramRuns):
     def test_install_again_remove_and_restart(self):
         p, inf, dll, sys_ = self.prefix, self.files[".INF"], self.files[".DLL"], self.files[".SYS"]
+        # A 32-bit program's system folder in a WoW64 prefix is SysWOW64.
+        system = "C:\\windows\\%s\\" % ("syswow64" if p.exists("C:\\windows\\syswow64") and self.options.tag
+                                           == "Dravmelx86" else "system32")
+        backup = system + "ReinstallBackups\\0000\\DriverFiles\\"
         p.set_windows_version("win10")
         # Copies of a read-only INF are read-only; the program clears that.
         os.chmod(p.host("C:\\Dravmel\\package\\" + inf), 0o444)
@@ -122,8 +129,8 @@ class Lifecycle(ProgramRuns):
         devices = self.devices(registry)
         self.assertEqual([text(registry[d].get("service")) for d in devices], ["QVMIRROR"])
         self.assertIn(SERVICE_KEY, registry)
-        for name, path in ((sys_, SYSTEM32 + "drivers\\" + sys_), (dll, SYSTEM32 + dll),
-                           (inf, BACKUP + inf), (dll, BACKUP + dll), (sys_, BACKUP + sys_)):
+        for name, path in ((sys_, system + "drivers\\" + sys_), (dll, system + dll),
+                           (inf, backup + inf), (dll, backup + dll), (sys_, backup + sys_)):
             self.assertEqual(self.read_bytes(p.host(path)),
                              self.read_bytes(os.path.join(self.options.package, name)), path)
         inf_dir = p.host("C:\\windows\\inf")
@@ -136,11 +143,12 @@ class Lifecycle(ProgramRuns):
         # Wine drops the device's driver key at each start, which the second
         # install writes again for the removal in the same session.
         self.install()
-        held = SYSTEM32 + "drivers\\" + sys_
+        held = system + "drivers\\" + sys_
         self.run_program(["/R"], 0, hold=held)
         self.assertTrue(p.exists(held), "deleted while held open")
+        # Named as the program sees them.
         self.assertEqual(sorted((s.lower(), t) for s, t in pending_file_operations(p.registry())),
-                         sorted([((SYSTEM32 + dll).lower(), ""), (held.lower(), "")]))
+                         [("c:\\windows\\system32\\" + n.lower(), "") for n in ("drivers\\" + sys_, dll)])
         p.restart()
         self.assertEqual(differences(before, self.state(), p.host("C:\\")), [])
 

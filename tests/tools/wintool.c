@@ -2,8 +2,10 @@
  * wintool: the Windows side of the tests that run the programs under Wine.
  *
  *   wintool.exe capture [--hold FILE] OUTFILE COMMANDLINE
- *     Runs COMMANDLINE as its debugger. OUTFILE gets the text of each debug
- *     string followed by a NUL byte, then the debuggee's full exit code in
+ *     Runs COMMANDLINE and listens to its debug output as a debug-output
+ *     monitor does (no debugger: Wine does not pass a 32-bit program's
+ *     strings to a debugger under WoW64). OUTFILE gets the text of each
+ *     string followed by a NUL byte, then the program's full exit code in
  *     decimal (Wine hands only its low 8 bits to the Unix side). --hold keeps
  *     FILE open meanwhile, shared for reading and writing but not deletion.
  *   wintool.exe version FILE
@@ -27,9 +29,10 @@ static int capture(int argc, char **argv)
 {
     STARTUPINFOA si = {0};
     PROCESS_INFORMATION pi;
-    HANDLE held = NULL;
+    HANDLE held = NULL, map, buffer_ready, data_ready, waits[2];
+    struct { DWORD pid; char text[4092]; } *view;
+    DWORD code;
     FILE *out;
-    BOOL done = FALSE;
     if (argc == 6 && strcmp(argv[2], "--hold") == 0) {
         held = CreateFileA(argv[3], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
                            OPEN_EXISTING, 0, NULL);
@@ -38,40 +41,25 @@ static int capture(int argc, char **argv)
     } else if (argc != 4) {
         return fail("usage");
     }
+    /* The debug-output monitor's buffer and its two events, which
+     * OutputDebugStringA writes to when no debugger is attached. */
+    map = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof *view, "DBWIN_BUFFER");
+    buffer_ready = CreateEventA(NULL, FALSE, TRUE, "DBWIN_BUFFER_READY");
+    data_ready = CreateEventA(NULL, FALSE, FALSE, "DBWIN_DATA_READY");
+    if (!map || !buffer_ready || !data_ready || !(view = MapViewOfFile(map, FILE_MAP_READ, 0, 0, 0)))
+        return fail("making the debug-output buffer");
     si.cb = sizeof si;
     if (!(out = fopen(argv[2], "wb"))) return fail("creating OUTFILE");
-    if (!CreateProcessA(NULL, argv[3], NULL, NULL, FALSE, DEBUG_ONLY_THIS_PROCESS, NULL, NULL,
-                        &si, &pi))
+    if (!CreateProcessA(NULL, argv[3], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi))
         return fail("CreateProcess");
-    while (!done) {
-        DEBUG_EVENT ev;
-        DWORD status = DBG_CONTINUE;
-        if (!WaitForDebugEvent(&ev, INFINITE)) return fail("WaitForDebugEvent");
-        if (ev.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
-            CloseHandle(ev.u.CreateProcessInfo.hFile);
-        } else if (ev.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
-            CloseHandle(ev.u.LoadDll.hFile);
-        } else if (ev.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
-            /* The loader's breakpoints (one more under WOW64) are ours. */
-            DWORD code = ev.u.Exception.ExceptionRecord.ExceptionCode;
-            if (code != EXCEPTION_BREAKPOINT && code != 0x4000001F) status = DBG_EXCEPTION_NOT_HANDLED;
-        } else if (ev.dwDebugEventCode == OUTPUT_DEBUG_STRING_EVENT) {
-            OUTPUT_DEBUG_STRING_INFO *s = &ev.u.DebugString;
-            SIZE_T size = (SIZE_T)s->nDebugStringLength * (s->fUnicode ? 2 : 1), got = 0;
-            char *text = calloc(size + 2, 1);
-            if (!text || !ReadProcessMemory(pi.hProcess, s->lpDebugStringData, text, size, &got))
-                return fail("reading a debug string");
-            if (s->fUnicode)
-                fprintf(out, "%ls%c", (wchar_t *)text, 0);
-            else
-                fprintf(out, "%s%c", text, 0);
-            free(text);
-        } else if (ev.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) {
-            fprintf(out, "%lu", (unsigned long)ev.u.ExitProcess.dwExitCode);
-            done = TRUE;
-        }
-        if (!ContinueDebugEvent(ev.dwProcessId, ev.dwThreadId, status)) return fail("ContinueDebugEvent");
+    waits[0] = data_ready;
+    waits[1] = pi.hProcess;
+    while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
+        if (view->pid == pi.dwProcessId) fprintf(out, "%.*s%c", (int)sizeof view->text, view->text, 0);
+        SetEvent(buffer_ready);
     }
+    if (!GetExitCodeProcess(pi.hProcess, &code)) return fail("GetExitCodeProcess");
+    fprintf(out, "%lu", (unsigned long)code);
     if (held) CloseHandle(held);
     return fclose(out) ? fail("writing OUTFILE") : 0;
 }
