@@ -280,7 +280,16 @@ struct DriverChoice {
     std::string class_name;
     std::optional<GUID> class_guid;
     std::vector<ServiceSetup> services;
+    std::vector<std::pair<std::string, std::string>> files;  // name in the INF's folder, full target path
 };
+
+// The folder of a DIRID that [DestinationDirs] gives; "" for one not simulated.
+std::string DestinationFolder(const std::string& dirid) {
+    if (dirid == "10") return "C:\\Windows";
+    if (dirid == "11") return "C:\\Windows\\System32";
+    if (dirid == "12") return "C:\\Windows\\System32\\drivers";
+    return "";
+}
 
 bool ParseNumber(const std::string& text, DWORD* value) {
     if (text.empty()) return false;
@@ -403,6 +412,25 @@ DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, Driv
             ServiceSetup service;
             if (DWORD error = ReadService(inf, line, &service)) return error;
             if (!service.name.empty()) choice->services.push_back(service);
+        }
+    }
+    // The files of the CopyFiles sections ("@name" for one file), each to the
+    // folder [DestinationDirs] gives for its section, or its default.
+    if (const InfLine* copy = inf.Line(install, "CopyFiles")) {
+        for (const std::string& field : copy->fields) {
+            const std::string list = inf.Substitute(field);
+            std::vector<std::string> names;
+            if (!list.empty() && list[0] == '@') {
+                names.push_back(list.substr(1));
+            } else if (const InfSection* section = inf.Section(list)) {
+                for (const InfLine& line : section->lines) {
+                    names.push_back(inf.Substitute(line.key.empty() && !line.fields.empty() ? line.fields[0] : line.key));
+                }
+            }
+            const std::string folder = DestinationFolder(
+                inf.Value("DestinationDirs", list).value_or(inf.Value("DestinationDirs", "DefaultDestDir").value_or("")));
+            if (folder.empty() && !names.empty()) return ERROR_INVALID_DATA;
+            for (const std::string& name : names) choice->files.emplace_back(name, folder + "\\" + name);
         }
     }
     choice->provider = inf.Value("Version", "Provider").value_or("");
@@ -884,8 +912,22 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR F
         installs.push_back(std::move(install));
     }
     if (installs.empty()) return Fail(failure, FALSE);
+    // The driver files come from the INF's folder; one missing fails the installation.
+    const std::string inf_path = FullInfPath;
+    const std::string source = inf_path.substr(0, inf_path.find_last_of("\\/") + 1);
+    std::vector<std::pair<std::string, std::string>> copies;  // target, contents
+    for (const Install& install : installs) {
+        for (const auto& [name, target] : install.choice.files) {
+            copies.emplace_back(target, "");
+            if (DWORD error = ReadWholeFile(source + name, &copies.back().second)) return Fail(error, FALSE);
+        }
+    }
     std::string oem_name;
     if (DWORD error = CopyOemInf(FullInfPath, contents, 0, &oem_name)) return Fail(error, FALSE);
+    for (const auto& [target, data] : copies) {
+        winsim::MakeDirectories(target.substr(0, target.rfind('\\')));
+        if (DWORD error = WriteWholeFile(target, data, FILE_ATTRIBUTE_ARCHIVE)) return Fail(error, FALSE);
+    }
     for (const Install& install : installs) {
         InstallOn(*install.device, install.choice, install.matched, oem_name);
     }

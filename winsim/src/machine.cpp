@@ -116,6 +116,12 @@ Machine& M() {
 
 std::optional<DWORD> EnterCall(const char* call) {
     Machine& m = M();
+    if (m.end_before.first == call && m.call_counts[call] + 1 == m.end_before.second) {
+        const std::function<void()> ended = std::move(m.ended);
+        m.end_before = {};
+        ended();
+        std::abort();  // it returned, as it must not
+    }
     const unsigned count = ++m.call_counts[call];
     m.call_log.emplace_back(call);
     auto plan = m.faults.find(call);
@@ -201,6 +207,30 @@ void FailEveryCall(const std::string& call, DWORD error) {
 }
 
 void ClearFaults() { M().faults.clear(); }
+
+void EndProcessBeforeNthCall(const std::string& call, unsigned nth, std::function<void()> ended) {
+    detail::RequireFallible(call);
+    if (nth == 0) throw std::invalid_argument("winsim: call numbers start at 1");
+    M().end_before = {call, nth};
+    M().ended = std::move(ended);
+}
+
+void EndProcess() {
+    detail::Machine& m = M();
+    m.faults.clear();
+    m.end_before = {};
+    m.ended = nullptr;
+    std::vector<HANDLE> open;
+    for (const auto& entry : m.handles) open.push_back(reinterpret_cast<HANDLE>(entry.first));
+    for (HANDLE handle : open) {
+        if (m.handles.at(reinterpret_cast<uintptr_t>(handle))->kind == detail::HandleKind::Service) {
+            detail::CloseServiceObject(handle);
+        } else {
+            detail::RemoveHandle(handle);
+        }
+    }
+    detail::FreeAllBlocks(m);
+}
 
 unsigned CallCount(const std::string& call) {
     detail::RequireFallible(call);

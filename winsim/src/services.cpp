@@ -158,6 +158,12 @@ void RestartServices() {
     for (const auto& key : marked) UnlinkKey(*key);
 }
 
+void CloseServiceObject(HANDLE handle) {
+    std::shared_ptr<RegKey> key = LookupHandle<ServiceHandle>(handle)->key;
+    RemoveHandle(handle);
+    RemoveIfDone(*key);
+}
+
 }  // namespace winsim::detail
 
 using namespace winsim::detail;

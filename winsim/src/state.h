@@ -7,6 +7,7 @@
 #include <winsim/win32.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -34,6 +35,8 @@ constexpr DWORD kRpcServerUnavailable = 1722;
 // which counts and logs the call and tells whether the plan makes it fail.
 
 std::optional<DWORD> EnterCall(const char* call);
+// Closes a service handle as CloseServiceHandle does, without counting a call.
+void CloseServiceObject(HANDLE handle);
 
 // Sets the last-error value and hands back the failure result.
 template <class T>
@@ -276,6 +279,9 @@ struct Machine {
     std::map<std::string, unsigned> call_counts;
     std::vector<std::string> call_log;
     std::map<std::string, FaultPlan> faults;
+    // The call the process ends before, its number, and what runs instead.
+    std::pair<std::string, unsigned> end_before;
+    std::function<void()> ended;
 
     // Handles: small multiples of 4 from 0x100, never reused until Reset so
     // that a stale handle is reported as invalid.

@@ -4,6 +4,7 @@
 
 #include <winsim/win32.h>
 
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -159,5 +160,17 @@ void ClearFaults();
 unsigned CallCount(const std::string& call);
 // Every fallible platform call made since the last Reset, in order.
 const std::vector<std::string>& CallLog();
+
+// The process ends before the nth call of that name (counted from the last
+// Reset): the call is not made, and `ended` runs in its place. It must not
+// return: the program's frames below it are gone, so it stands for what
+// follows the process, in a test process of its own that it ends itself.
+// EndProcess does what Windows does when a process ends: it closes the
+// process's handles (a service marked for deletion goes once its last handle
+// is closed; unregistered device elements go with their set) and frees its
+// memory. What it wrote to the registry, the files, the devices and the
+// services stays, and so do the file operations it left for the restart.
+void EndProcessBeforeNthCall(const std::string& call, unsigned nth, std::function<void()> ended);
+void EndProcess();
 
 }  // namespace winsim
