@@ -3,19 +3,7 @@
 // promise aborts, and libFuzzer keeps the input.
 #include "harness.h"
 
-#include <cstdio>
-#include <cstdlib>
-
-namespace {
-
-void Require(bool kept, const char* promise) {
-    if (!kept) {
-        std::fprintf(stderr, "broken promise: %s\n", promise);
-        std::abort();
-    }
-}
-
-}  // namespace
+#include <algorithm>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string input(reinterpret_cast<const char*>(data), size);

@@ -4,17 +4,8 @@
 // lookup can name; "/A" then ends with 0 or 50, and "/R" with 0 again.
 #include "harness.h"
 
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
-
-void Require(bool kept, const std::string& promise) {
-    if (!kept) {
-        std::fprintf(stderr, "broken promise: %s\n", promise.c_str());
-        std::abort();
-    }
-}
 
 struct Slot {
     std::string key;
@@ -32,11 +23,6 @@ const Slot kSlots[] = {
 
 bool Below(const std::string& key, const std::string& parent) {
     return key.size() > parent.size() && key.compare(0, parent.size() + 1, parent + "\\") == 0;
-}
-
-std::string Upper(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return text;
 }
 
 // What a removal may take, whatever the lookups read: keys below the keys

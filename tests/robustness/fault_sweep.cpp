@@ -5,13 +5,16 @@
 // code owed, nothing left open or allocated, a log of whole records, the
 // failure visible in the trace, and a machine that means what the exit code
 // says. A crash or a hang names the run it happened in.
+#include "common.h"
 #include "machine_test.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <csignal>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <regex>
@@ -281,6 +284,145 @@ TEST_P(FaultSweep, EveryCallFailingInTurn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------
+// Interruptions: the process ends before a call, and the next run (a new
+// "/A" then "/R", or a new "/R") and a restart must leave the machine as a
+// complete run leaves it; what they cannot repair the README's table names.
+
+// What the machine holds beyond the expected one, by name, with the
+// installation's particular names made general; keys below another left out.
+std::string Leftover(const Snapshot& expected, const Snapshot& actual) {
+    static const std::regex oem(R"(\\oem\d+\.)");
+    std::string left;
+    Lines roots;
+    for (const auto* kind : {&actual.keys, &actual.files}) {
+        for (const auto& item : *kind) {
+            const std::string& upper = item.first;
+            const bool below = std::any_of(roots.begin(), roots.end(), [&](const std::string& r) {
+                return upper.compare(0, r.size() + 1, r + "\\") == 0;
+            });
+            if ((kind == &actual.keys ? expected.keys : expected.files).count(upper) || below ||
+                upper.find("QVDRAVMEL.LOG") != std::string::npos) {
+                continue;
+            }
+            roots.push_back(upper);
+            std::string name = std::regex_replace(item.second.substr(0, item.second.find('\n')), oem, "\\oemN.");
+            for (const std::string& guid : {kGuidA, kGuidB}) {
+                if (name.find(guid) != std::string::npos) name.replace(name.find(guid), guid.size(), "{GUID}");
+            }
+            left += (left.empty() ? "`" : ", `") + name + "`";
+        }
+    }
+    return left;
+}
+
+// The next runs after a process that ended: a new "/A" (which must leave one
+// device with its service and files) and "/R", or a new "/R"; a restart;
+// then the broken promises, a line each, and what stays.
+std::string NextRuns(const Scenario& scenario, const Snapshot& complete) {
+    QV_CloseLogFile();  // the program's own state went with its process
+    winsim::EndProcess();
+    std::string report;
+    std::vector<Record> records;
+    if (!SplitLog(winsim::FileContents(scenario.log).value_or(""), &records)) report += "a record is torn\n";
+    if (scenario.install && (RunProgram(scenario.arguments) != 0 || MirrorDevices().size() != 1 ||
+                             !winsim::FindService(kService) || !winsim::Exists(kSystemFolder + "\\" + kDll) ||
+                             !winsim::Exists(kSystemFolder + "\\drivers\\" + kSys))) {
+        report += "the next /A left no single device with its service and files\n";
+    }
+    if (RunProgram({"/R"}) != 0) report += "the next /R failed\n";
+    winsim::Restart();
+    return report + Leftover(complete, Take());
+}
+
+// In a child process, as the program's frames are abandoned where it ends:
+// the scenario, ended before the call, and the next runs. Their report, or
+// how the child ended.
+std::string Interrupt(const Scenario& scenario, const Fault& point, const Snapshot& removed) {
+    int fds[2];
+    if (pipe(fds) != 0) return "pipe failed\n";
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        winsim::Reset();
+        scenario.setUp();
+        const Snapshot complete = scenario.install ? Take() : removed;
+        winsim::EndProcessBeforeNthCall(point.call, winsim::CallCount(point.call) + point.nth, [&] {
+            const std::string report = NextRuns(scenario, complete);
+            _exit(write(fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size()) ? 0 : 3);
+        });
+        RunProgram(scenario.arguments);
+        _exit(4);  // the run was not ended
+    }
+    close(fds[1]);
+    std::string report;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
+    close(fds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : "the child ended with " + std::to_string(status);
+}
+
+// The README's rows for a scenario: "| `<scenario>` | <when> | `<call #n>` | `<call #n>` | <what stays> |".
+Lines DocumentedRows(const std::string& scenario) {
+    std::ifstream readme(DRAVMEL_README);
+    Lines rows;
+    bool inSection = false;
+    for (std::string line; std::getline(readme, line);) {
+        if (line.rfind("## ", 0) == 0) inSection = line == "## What an interrupted run leaves";
+        if (inSection && line.rfind("| `" + scenario + "` |", 0) == 0) {
+            const size_t when = line.find(" | ", 3), from = line.find(" | `", when + 3);
+            rows.push_back(line.substr(from + 3, line.size() - from - 5));
+        }
+    }
+    return rows;
+}
+
+class Interruption : public MachineTest, public ::testing::WithParamInterface<Scenario> {};
+
+TEST_P(Interruption, NextRunRepairsOrTheReadmeSaysWhatStays) {
+    const Scenario& scenario = GetParam();
+    Lines calls, messages;
+    ASSERT_EQ(RunScenario(scenario, Fault{}, {}, &calls, &messages), Lines{});
+    winsim::Reset();
+    scenario.setUp();
+    RunProgram({"/R"});
+    winsim::Restart();
+    const Snapshot removed = Take();
+    std::map<std::string, unsigned> seen;
+    Lines windows;  // "`<first call>` | `<last call>` | <what stays>"
+    std::string open;
+    unsigned repaired = 0, documented = 0;
+    for (const std::string& call : calls) {
+        const std::string at = call + " #" + std::to_string(++seen[call]);
+        const std::string report = Interrupt(scenario, Fault{call, seen[call], 0}, removed);
+        if (report.empty() || report[0] != '`') {
+            if (!report.empty()) ADD_FAILURE() << scenario.name << ", ended before " << at << ": " << report;
+            repaired += report.empty() ? 1 : 0;
+            open.clear();
+            continue;
+        }
+        ++documented;
+        if (!open.empty() && windows.back().substr(windows.back().rfind(" | ") + 3) == report) {
+            windows.back() = open + " | `" + at + "` | " + report;
+        } else {
+            open = "`" + at + "`";
+            windows.push_back(open + " | `" + at + "` | " + report);
+        }
+    }
+    if (windows != DocumentedRows(scenario.name)) {
+        std::string rows;
+        for (const std::string& window : windows) rows += "| `" + std::string(scenario.name) + "` | ... | " + window + " |\n";
+        ADD_FAILURE() << "README, What an interrupted run leaves, should have these rows:\n" << rows;
+    }
+    std::cout << "[interruptions] " << scenario.name << ": " << calls.size() << " points tried, " << repaired
+              << " repaired by the next run, " << documented << " documented as leftovers" << std::endl;
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, Interruption, ::testing::ValuesIn(kScenarios, kScenarios + 3),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -6,21 +6,19 @@
 #include <cstdlib>
 #include <regex>
 
-namespace {
-
 std::string Upper(std::string text) {
     for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return text;
 }
 
-// Set-up steps that fail stop the test program: a machine that is not what
-// the test believes it is proves nothing.
 void Require(bool done, const std::string& what) {
     if (!done) {
-        std::fprintf(stderr, "machine set-up failed: %s\n", what.c_str());
+        std::fprintf(stderr, "failed: %s\n", what.c_str());
         std::abort();
     }
 }
+
+namespace {
 
 void PutString(const std::string& key, const std::string& name, const std::string& value) {
     Require(winsim::SetRegistryString(key, name, value), key + " " + name);
@@ -45,7 +43,7 @@ void WalkKeys(const std::string& path, std::map<std::string, std::string>* keys)
             const auto data = winsim::GetRegistryValue(child, value);
             values += value + "=" + std::to_string(data->type) + ":" + data->data + ";";
         }
-        (*keys)[Upper(child)] = values;
+        (*keys)[Upper(child)] = child + "\n" + values;
         WalkKeys(child, keys);
     }
 }
@@ -213,7 +211,7 @@ void PutInstallation() {
 Snapshot Take() {
     Snapshot snapshot;
     WalkKeys("", &snapshot.keys);
-    for (const auto& [path, contents] : winsim::Files()) snapshot.files[Upper(path)] = contents;
+    for (const auto& [path, contents] : winsim::Files()) snapshot.files[Upper(path)] = path + "\n" + contents;
     for (const winsim::Device& device : winsim::Devices()) snapshot.devices[Upper(device.instance_id)] = "";
     return snapshot;
 }

@@ -13,6 +13,10 @@
 
 using Lines = std::vector<std::string>;
 
+std::string Upper(std::string text);
+// Stops the program when a machine set-up step or a fuzzed promise failed.
+void Require(bool done, const std::string& what);
+
 // The program's entry point, renamed in the test build.
 int DravmelProgramMain(int argc, char* argv[]);
 // Runs the program with these arguments after its own name.
@@ -54,8 +58,9 @@ inline const std::string kMirrorClassKey = kDisplayClassKey + "\\0002";
 inline const std::string kBackup = "C:\\Windows\\System32\\ReinstallBackups\\0003\\DriverFiles";
 void PutInstallation();
 
-// What a removal can take away: keys (with their values), files (with their
-// contents) and devices, by upper-case name.
+// What a removal can take away: keys (their name, a line end and their
+// values), files (their name, a line end and their contents) and devices, by
+// upper-case name.
 struct Snapshot {
     std::map<std::string, std::string> keys;
     std::map<std::string, std::string> files;

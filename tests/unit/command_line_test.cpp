@@ -76,13 +76,6 @@ INSTANTIATE_TEST_SUITE_P(Table, CommandLineTest, ::testing::ValuesIn(kCommandLin
 
 using TraceTest = MachineTest;
 
-TEST_F(TraceTest, WithoutTempFolderTheLogIsAtTheRoot) {
-    winsim::SetTempPath("");
-    EXPECT_EQ(RunProgram({"/R"}), 0);
-    EXPECT_EQ(DebuggerLines().back(), "szLogFileName=[\\QVDRAVMEL.LOG]\n");
-    EXPECT_TRUE(winsim::Exists("C:\\QVDRAVMEL.LOG"));
-}
-
 // Each run appends its records to what earlier runs wrote; the debugger
 // channel carries the same records unchanged.
 TEST_F(TraceTest, RunsAppendWholeTimestampedRecords) {

@@ -41,28 +41,22 @@ TEST_F(RemovalTest, FullInstallationGoesInTheFixedOrder) {
     // The display driver always waits for the restart.
     EXPECT_EQ(Pending(), kSystemFolder + "\\" + kDll + ";");
     EXPECT_TRUE(winsim::Exists(kSystemFolder + "\\" + kDll));
-    EXPECT_EQ(Steps(), (Lines{
-        " --> QV_GetOEMInfFileName()\n",
-        " --> QV_GetMirrorGuid( 0x# )\n",
-        " --> QV_GetAttachToDesktopPath( 0x#, 0x# )\n",
-        " --> QV_DeviceDriverUninstall(HardwareID: [" + kHardwareId + "]\n",
-        "===> QV_UnRegisterService(Service=QVMIRROR, Stop=FALSE)\n",
-        " --> QV_DeleteFile( " + kInfFolder + "\\oem7.inf )\n",
-        " --> QV_DeleteFile( " + kInfFolder + "\\oem7.pnf )\n",
-        " --> QV_RemoveFile( " + kSystemFolder + ", " + kDll + " )\n",
-        " --> QV_DeleteFile( " + kSystemFolder + "\\drivers, " + kSys + " )\n",
-        " --> QV_DeleteRegistry(0x80000002, " + kVideoKey + ", " + kGuidA + ")\n",
-        " --> QV_DeleteRegistry(0x80000002, " + kVideoKey + ", " + kGuidB + ")\n",
-        " --> QV_DeleteRegistry(0x80000002, " + kProfileKeyA + ")\n",
-        " --> QV_GetReinstallRegPath()\n",
-        " --> QV_DeleteFile( " + kBackup + ", " + kDll + " )\n",
-        " --> QV_DeleteFile( " + kBackup + ", " + kSys + " )\n",
-        " --> QV_DeleteFile( " + kBackup + ", " + kInf + " )\n",
-        " --> QV_DeleteFile( " + kBackup + ", " + kPnf + " )\n",
-        " --> QV_DeleteRegistry(0x80000002, " + kReinstallKey + "\\0003)\n",
-        " --> QV_DeleteFile( " + kLastGoodFolder + ", " + kDll + " )\n",
-        " --> QV_DeleteFile( " + kLastGoodFolder + "\\drivers, " + kSys + " )\n",
-    }));
+    auto file = [](const std::string& folder, const std::string& name) {
+        return " --> QV_DeleteFile( " + folder + ", " + name + " )\n";
+    };
+    auto key = [](const std::string& path) { return " --> QV_DeleteRegistry(0x80000002, " + path + ")\n"; };
+    EXPECT_EQ(Steps(), (Lines{" --> QV_GetOEMInfFileName()\n", " --> QV_GetMirrorGuid( 0x# )\n",
+                              " --> QV_GetAttachToDesktopPath( 0x#, 0x# )\n",
+                              " --> QV_DeviceDriverUninstall(HardwareID: [" + kHardwareId + "]\n",
+                              "===> QV_UnRegisterService(Service=QVMIRROR, Stop=FALSE)\n",
+                              " --> QV_DeleteFile( " + kInfFolder + "\\oem7.inf )\n",
+                              " --> QV_DeleteFile( " + kInfFolder + "\\oem7.pnf )\n",
+                              " --> QV_RemoveFile( " + kSystemFolder + ", " + kDll + " )\n",
+                              file(kSystemFolder + "\\drivers", kSys), key(kVideoKey + ", " + kGuidA),
+                              key(kVideoKey + ", " + kGuidB), key(kProfileKeyA), " --> QV_GetReinstallRegPath()\n",
+                              file(kBackup, kDll), file(kBackup, kSys), file(kBackup, kInf), file(kBackup, kPnf),
+                              key(kReinstallKey + "\\0003"), file(kLastGoodFolder, kDll),
+                              file(kLastGoodFolder + "\\drivers", kSys)}));
     for (const auto& [function, message] : std::vector<std::pair<std::string, std::string>>{
              {"QV_GetOEMInfFileName", " <-- QV_GetOEMInfFileName( " + kInfFolder + "\\oem7.inf )\n"},
              {"QV_GetMirrorGuid", " <-- QV_GetMirrorGuid( FOUND )\n"},
