@@ -88,11 +88,12 @@ class Prefix:
             proc.stdout, proc.stderr = out.read(), err.read().decode("latin-1")
         return proc
 
-    def run_captured(self, program, args, hold=None):
+    def run_captured(self, program, args, hold=None, end_after=None):
         # Runs a program under wintool.exe: (full exit code, debug strings).
         self.runs += 1
         out = os.path.join(self.root, "capture-%d" % self.runs)
         proc = self.run([self.tool, "capture"] + (["--hold", hold] if hold else []) +
+                        (["--end-after", end_after] if end_after else []) +
                         ["Z:" + out.replace("/", "\\"), subprocess.list2cmdline([program] + args)])
         if proc.returncode or not os.path.exists(out):
             raise RuntimeError("wintool capture failed: " + proc.stderr)

@@ -1,13 +1,15 @@
 /*
  * wintool: the Windows side of the tests that run the programs under Wine.
  *
- *   wintool.exe capture [--hold FILE] OUTFILE COMMANDLINE
+ *   wintool.exe capture [--hold FILE] [--end-after TEXT] OUTFILE COMMANDLINE
  *     Runs COMMANDLINE and listens to its debug output as a debug-output
  *     monitor does (no debugger: Wine does not pass a 32-bit program's
  *     strings to a debugger under WoW64). OUTFILE gets the text of each
  *     string followed by a NUL byte, then the program's full exit code in
  *     decimal (Wine hands only its low 8 bits to the Unix side). --hold keeps
  *     FILE open meanwhile, shared for reading and writing but not deletion.
+ *     --end-after ends the program (exit code 1) in the debug output that
+ *     follows the first string holding TEXT.
  *   wintool.exe version FILE
  *     Prints FILE's version strings and fixed versions ("Name=value" lines),
  *     the number of its manifest resources and then the first manifest.
@@ -31,16 +33,21 @@ static int capture(int argc, char **argv)
     PROCESS_INFORMATION pi;
     HANDLE held = NULL, map, buffer_ready, data_ready, waits[2];
     struct { DWORD pid; char text[4092]; } *view;
+    const char *end_after = NULL;
     DWORD code;
     FILE *out;
-    if (argc == 6 && strcmp(argv[2], "--hold") == 0) {
-        held = CreateFileA(argv[3], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, 0, NULL);
-        if (held == INVALID_HANDLE_VALUE) return fail("opening the file to hold");
-        argv += 2;
-    } else if (argc != 4) {
-        return fail("usage");
+    for (; argc > 4 && strncmp(argv[2], "--", 2) == 0; argc -= 2, argv += 2) {
+        if (strcmp(argv[2], "--end-after") == 0) {
+            end_after = argv[3];
+        } else if (strcmp(argv[2], "--hold") == 0) {
+            held = CreateFileA(argv[3], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+            if (held == INVALID_HANDLE_VALUE) return fail("opening the file to hold");
+        } else {
+            return fail("usage");
+        }
     }
+    if (argc != 4) return fail("usage");
     /* The debug-output monitor's buffer and its two events, which
      * OutputDebugStringA writes to when no debugger is attached. */
     map = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof *view, "DBWIN_BUFFER");
@@ -55,8 +62,15 @@ static int capture(int argc, char **argv)
     waits[0] = data_ready;
     waits[1] = pi.hProcess;
     while (WaitForMultipleObjects(2, waits, FALSE, INFINITE) == WAIT_OBJECT_0) {
-        if (view->pid == pi.dwProcessId) fprintf(out, "%.*s%c", (int)sizeof view->text, view->text, 0);
-        SetEvent(buffer_ready);
+        BOOL mine = view->pid == pi.dwProcessId;
+        if (mine) fprintf(out, "%.*s%c", (int)sizeof view->text, view->text, 0);
+        if (mine && end_after && strstr(view->text, end_after)) {
+            /* Left waiting for the buffer, it stops in its next debug output, and ends there. */
+            Sleep(2000);
+            TerminateProcess(pi.hProcess, 1);
+        } else {
+            SetEvent(buffer_ready);
+        }
     }
     if (!GetExitCodeProcess(pi.hProcess, &code)) return fail("GetExitCodeProcess");
     fprintf(out, "%lu", (unsigned long)code);
