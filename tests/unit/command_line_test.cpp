@@ -96,7 +96,7 @@ TEST_F(TraceTest, RunsAppendWholeTimestampedRecords) {
     EXPECT_TRUE(Traced("SetOperationType", "SetOperationType(0x20)\n"));
     EXPECT_EQ(both.substr(first.size()), sent);
     std::vector<Record> records;
-    ASSERT_TRUE(SplitLog(both, &records));
+    ASSERT_TRUE(SplitLog(both, &records) && !records.empty());
     EXPECT_EQ(records.front().time, "1999/12/31 23:59:58:042");
     EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const Record& r) { return r.function == "main"; }), 2);
 }
