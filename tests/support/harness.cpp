@@ -18,6 +18,10 @@ void Require(bool done, const std::string& what) {
     }
 }
 
+bool Within(const std::string& key, const std::string& root) {
+    return key.compare(0, root.size(), root) == 0 && (key.size() == root.size() || key[root.size()] == '\\');
+}
+
 namespace {
 
 void PutString(const std::string& key, const std::string& name, const std::string& value) {
@@ -46,10 +50,6 @@ void WalkKeys(const std::string& path, std::map<std::string, std::string>* keys)
         (*keys)[Upper(child)] = child + "\n" + values;
         WalkKeys(child, keys);
     }
-}
-
-bool Within(const std::string& key, const std::string& root) {
-    return key.compare(0, root.size(), root) == 0 && (key.size() == root.size() || key[root.size()] == '\\');
 }
 
 const std::string kOtherBackup = "C:\\Windows\\System32\\ReinstallBackups\\0001\\DriverFiles";

@@ -16,6 +16,8 @@ using Lines = std::vector<std::string>;
 std::string Upper(std::string text);
 // Stops the program when a machine set-up step or a fuzzed promise failed.
 void Require(bool done, const std::string& what);
+// Whether a key path is the root or lies below it.
+bool Within(const std::string& key, const std::string& root);
 
 // The program's entry point, renamed in the test build.
 int DravmelProgramMain(int argc, char* argv[]);

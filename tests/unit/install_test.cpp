@@ -144,12 +144,11 @@ TEST_P(InstallTest, OutcomeAndTrace) {
     winsim::ClearDebugOutput();
     EXPECT_EQ(RunProgram(c.arguments), c.exitCode);
     EXPECT_EQ(MirrorDevices(), c.devices);
-    for (const std::string& line : c.traced) {
-        EXPECT_TRUE(Traced(line.substr(0, line.find('|')), line.substr(line.find('|') + 1))) << line;
-    }
-    for (const std::string& line : c.absent) {
-        EXPECT_FALSE(Traced(line.substr(0, line.find('|')), line.substr(line.find('|') + 1))) << line;
-    }
+    auto traced = [](const std::string& line) {
+        return Traced(line.substr(0, line.find('|')), line.substr(line.find('|') + 1));
+    };
+    for (const std::string& line : c.traced) EXPECT_TRUE(traced(line)) << line;
+    for (const std::string& line : c.absent) EXPECT_FALSE(traced(line)) << line;
     const auto service = winsim::FindService(kService);
     EXPECT_EQ(service.has_value(), c.exitCode == 0);
     int copies = 0;

@@ -220,10 +220,10 @@ void EndProcess() {
     m.faults.clear();
     m.end_before = {};
     m.ended = nullptr;
-    std::vector<HANDLE> open;
-    for (const auto& entry : m.handles) open.push_back(reinterpret_cast<HANDLE>(entry.first));
-    for (HANDLE handle : open) {
-        if (m.handles.at(reinterpret_cast<uintptr_t>(handle))->kind == detail::HandleKind::Service) {
+    while (!m.handles.empty()) {
+        const auto& [value, object] = *m.handles.begin();
+        const HANDLE handle = reinterpret_cast<HANDLE>(value);
+        if (object->kind == detail::HandleKind::Service) {
             detail::CloseServiceObject(handle);
         } else {
             detail::RemoveHandle(handle);

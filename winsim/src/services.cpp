@@ -229,11 +229,8 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject) {
         RemoveHandle(handle);
         return TRUE;
     }
-    ServiceHandle* service = LookupHandle<ServiceHandle>(handle);
-    if (service == nullptr) return Fail(static_cast<DWORD>(ERROR_INVALID_HANDLE), FALSE);
-    std::shared_ptr<RegKey> key = service->key;
-    RemoveHandle(handle);
-    RemoveIfDone(*key);
+    if (LookupHandle<ServiceHandle>(handle) == nullptr) return Fail(static_cast<DWORD>(ERROR_INVALID_HANDLE), FALSE);
+    CloseServiceObject(handle);
     return TRUE;
 }
 
