@@ -8,7 +8,6 @@ import codecs
 import os
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -41,42 +40,11 @@ class Prefix:
         return self
 
     def __exit__(self, *exc):
-        self.kill()
+        self.stop()
         shutil.rmtree(self.root, ignore_errors=True)
 
     def stop(self):
-        # Ends the session as Windows shuts down: the service manager ends
-        # the device hosts, which completes the deletion of a service that a
-        # host still held open, and the server saves the registry. A 32-bit
-        # host runs under qemu, may hang there in starting the placeholder
-        # driver and then ignores Wine's request to end, so it is killed
-        # first; whatever still runs 30 s later is killed too.
-        for pid in self.emulated_processes():
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except ProcessLookupError:
-                pass
-        try:
-            subprocess.run([self.server, "-w"], env=self.env, stderr=subprocess.DEVNULL, timeout=30)
-        except subprocess.TimeoutExpired:
-            pass
-        self.kill()
-
-    def emulated_processes(self):
-        # The host processes of this prefix's 32-bit programs (qemu).
-        found = []
-        for pid in (int(name) for name in os.listdir("/proc") if name.isdigit()):
-            try:
-                exe = os.path.basename(os.readlink("/proc/%d/exe" % pid))
-                with open("/proc/%d/environ" % pid, "rb") as f:
-                    environment = f.read().split(b"\0")
-            except OSError:
-                continue
-            if exe.startswith("qemu-i386") and ("WINEPREFIX=" + self.path).encode() in environment:
-                found.append(pid)
-        return found
-
-    def kill(self):
+        # Ends every process of the session; the server saves the registry.
         for flag in ("-k", "-w"):
             subprocess.run([self.server, flag], env=self.env, stderr=subprocess.DEVNULL, timeout=60)
 
