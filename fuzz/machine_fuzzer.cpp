@@ -4,7 +4,6 @@
 // lookup can name; "/A" then ends with 0 or 50, and "/R" with 0 again.
 #include "harness.h"
 
-
 namespace {
 
 struct Slot {
@@ -21,9 +20,7 @@ const Slot kSlots[] = {
     {kReinstallKey + "\\0003", "ReinstallString"},
 };
 
-bool Below(const std::string& key, const std::string& parent) {
-    return key.size() > parent.size() && key.compare(0, parent.size() + 1, parent + "\\") == 0;
-}
+bool Below(const std::string& key, const std::string& parent) { return key != parent && Within(key, parent); }
 
 // What a removal may take, whatever the lookups read: keys below the keys
 // it searches, the service, device keys; files in the INF folder or named as
@@ -32,7 +29,7 @@ void RequireOnlyNamedRemoved(const Snapshot& before, const Snapshot& after, cons
     for (const auto& [key, values] : before.keys) {
         const bool may = Below(key, Upper(kVideoKey)) || Below(key, Upper(kProfileVideoKey)) ||
                          Below(key, Upper(kReinstallKey)) || Below(key, Upper(kDisplayClassKey)) ||
-                         key == Upper(kServiceKey) || Below(key, Upper(kServiceKey)) ||
+                         Within(key, Upper(kServiceKey)) ||
                          Below(key, "SYSTEM\\CURRENTCONTROLSET\\ENUM");
         Require(after.keys.count(key) || may, "removed a key no lookup names: " + key);
     }

@@ -125,6 +125,18 @@ def show_pending(registry):
     return pending
 
 
+def set_up(prefix, program_file, package):
+    """Puts the program and the package's files in the prefix; returns the
+    program's path there."""
+    # Wine keeps the video keys volatile, which refuses the package's video
+    # entries; Windows keeps them in its hive.
+    prefix.keep_video_keys()
+    program = prefix.install_file(program_file, INSTALL_DIR)
+    for name in sorted(os.listdir(package)):
+        prefix.install_file(os.path.join(package, name), PACKAGE_DIR)
+    return program
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--wine64", required=True)
@@ -144,12 +156,7 @@ def main():
             failed.append(title)
 
     with wineharness.Prefix(options.wine64, options.template, options.tool) as prefix:
-        # Wine keeps the video keys volatile, which refuses the package's
-        # video entries; Windows keeps them in its hive.
-        prefix.keep_video_keys()
-        program = prefix.install_file(os.path.join(options.dist, PROGRAM), INSTALL_DIR)
-        for name in sorted(os.listdir(options.package)):
-            prefix.install_file(os.path.join(options.package, name), PACKAGE_DIR)
+        program = set_up(prefix, os.path.join(options.dist, PROGRAM), options.package)
         print("Wine prefix: %s (user %s); %s and the sample package in %s"
               % (prefix.path, prefix.user, PROGRAM, PACKAGE_DIR))
 
@@ -194,10 +201,7 @@ def main():
 
     if options.wine32:
         with wineharness.Prefix(options.wine32, options.template32, options.tool) as prefix:
-            prefix.keep_video_keys()
-            program = prefix.install_file(os.path.join(options.dist, "Dravmelx86.exe"), INSTALL_DIR)
-            for name in sorted(os.listdir(options.package32)):
-                prefix.install_file(os.path.join(options.package32, name), PACKAGE_DIR)
+            program = set_up(prefix, os.path.join(options.dist, "Dravmelx86.exe"), options.package32)
             print("\n\nWine prefix: %s (WoW64; the 32-bit program runs under qemu-i386-static); "
                   "Dravmelx86.exe and the 32-bit sample package in %s" % (prefix.path, PACKAGE_DIR))
             step("Faulty command line: no operation (the log is not opened)", [], 87)

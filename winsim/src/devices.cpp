@@ -283,11 +283,17 @@ struct DriverChoice {
     std::vector<std::pair<std::string, std::string>> files;  // name in the INF's folder, full target path
 };
 
+// The directory IDs simulated: the folders below the Windows folder they name.
+const struct {
+    const char* id;
+    const char* below;
+} kDirIds[] = {{"10", ""}, {"11", "\\System32"}, {"12", "\\System32\\drivers"}};
+
 // The folder of a DIRID that [DestinationDirs] gives; "" for one not simulated.
 std::string DestinationFolder(const std::string& dirid) {
-    if (dirid == "10") return "C:\\Windows";
-    if (dirid == "11") return "C:\\Windows\\System32";
-    if (dirid == "12") return "C:\\Windows\\System32\\drivers";
+    for (const auto& d : kDirIds) {
+        if (dirid == d.id) return std::string("C:\\Windows") + d.below;
+    }
     return "";
 }
 
@@ -306,13 +312,9 @@ std::string ImagePath(const std::string& binary, DWORD service_type) {
     const bool driver =
         service_type == SERVICE_KERNEL_DRIVER || service_type == kServiceFileSystemDriver;
     const std::string root = driver ? "\\SystemRoot" : "%SystemRoot%";
-    static const struct {
-        const char* dirid;
-        const char* below;
-    } kDirIds[] = {{"%10%", ""}, {"%11%", "\\System32"}, {"%12%", "\\System32\\drivers"}};
     for (const auto& d : kDirIds) {
-        const size_t n = std::strlen(d.dirid);
-        if (binary.compare(0, n, d.dirid) == 0) return root + d.below + binary.substr(n);
+        const std::string dirid = std::string("%") + d.id + "%";
+        if (binary.compare(0, dirid.size(), dirid) == 0) return root + d.below + binary.substr(dirid.size());
     }
     return binary;
 }
