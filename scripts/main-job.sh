@@ -18,7 +18,10 @@ dist=$DRAVMEL_ROOT/dist
 rm -rf "$dist"
 mkdir -p "$dist"
 cp "$DRAVMEL_ROOT/build/mingw-x64/src/Dravmelx64.exe" "$DRAVMEL_ROOT/build/mingw-x86/src/Dravmelx86.exe" "$dist/"
+# The builds are reproducible: these sums are the same for every build of a commit.
+(cd "$dist" && sha256sum Dravmelx64.exe Dravmelx86.exe >SHA256SUMS)
 ls -l "$dist"
+cat "$dist/SHA256SUMS"
 
 echo "== under Wine"
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)

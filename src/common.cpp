@@ -18,6 +18,9 @@ char g_szLogMessage[4096];
 char g_szTimeStamp[64];
 char g_szRecord[4096];
 
+// Whether SetDefaultDllDirectories restricted every DLL search of the process.
+bool g_bDllSearchRestricted = false;
+
 // Length of what snprintf put into a buffer of the given size.
 size_t FormattedLength(int nResult, size_t cbBuffer) {
     if (nResult < 0) {
@@ -111,6 +114,38 @@ void QV_CloseLogFile(void) {
         CloseHandle(g_hLogFile);
         g_hLogFile = INVALID_HANDLE_VALUE;
     }
+}
+
+void QV_RestrictDllSearch(void) {
+    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
+    HMODULE hKernel32 = GetModuleHandleA("kernel32.dll");
+    FARPROC pfnFound = hKernel32 != NULL ? GetProcAddress(hKernel32, "SetDefaultDllDirectories") : NULL;
+    // Through void (*)(void), the type that converts to any function pointer.
+    SetDefaultDllDirectoriesFunction pfnSetDefaultDllDirectories =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)(void)>(pfnFound));
+    g_bDllSearchRestricted =
+        pfnSetDefaultDllDirectories != NULL && pfnSetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!g_bDllSearchRestricted) {
+        SetDllDirectoryA("");
+    }
+}
+
+HMODULE QV_LoadSystemLibrary(LPCSTR pszFileName) {
+    if (g_bDllSearchRestricted) {
+        return LoadLibraryExA(pszFileName, NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    }
+    char szSystemDirectory[MAX_PATH];
+    UINT cchSystemDirectory = GetSystemDirectoryA(szSystemDirectory, MAX_PATH);
+    if (cchSystemDirectory == 0) {
+        return NULL;
+    }
+    char szPath[MAX_PATH];
+    if (cchSystemDirectory >= MAX_PATH || !QV_BuildPath(szPath, szSystemDirectory, pszFileName)) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        return NULL;
+    }
+    // The DLL's own dependencies are then looked for in its folder first.
+    return LoadLibraryExA(szPath, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 BOOL QV_FileExists(LPCSTR pszPath) {

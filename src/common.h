@@ -29,6 +29,16 @@ void QV_WriteLog(LPCSTR pszSourceFile, int nLine, LPCSTR pszFunction, LPCSTR psz
 BOOL QV_OpenLogFile(LPCSTR pszLogFileName);
 void QV_CloseLogFile(void);
 
+// Restricts where the process loads DLLs from to the system folder, so that
+// no DLL beside the program or in the current folder runs inside it. Without
+// SetDefaultDllDirectories (Windows 7 without its loader update) only the
+// current folder leaves the search; QV_LoadSystemLibrary then names full paths.
+void QV_RestrictDllSearch(void);
+
+// Loads a DLL from the system folder only; NULL, with the loader's error in
+// the last-error value, when it cannot.
+HMODULE QV_LoadSystemLibrary(LPCSTR pszFileName);
+
 // TRUE when the path names an existing file or directory.
 BOOL QV_FileExists(LPCSTR pszPath);
 

@@ -21,7 +21,41 @@ DWORD FailureCode() {
     return dwError;
 }
 
+// newdev.dll, loaded from the system folder when the installation first
+// updates a driver, and its UpdateDriverForPlugAndPlayDevicesA.
+typedef BOOL(WINAPI* UpdateDriverFunction)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
+HMODULE g_hNewdev = NULL;
+UpdateDriverFunction g_pfnUpdateDriver = NULL;
+
+// UpdateDriverForPlugAndPlayDevicesA with INSTALLFLAG_FORCE; a newdev.dll that
+// cannot be loaded, or lacks the function, fails it with the loader's code.
+BOOL UpdateDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBOOL pbRebootRequired) {
+    if (g_hNewdev == NULL) {
+        g_hNewdev = QV_LoadSystemLibrary("newdev.dll");
+        if (g_hNewdev == NULL) {
+            return FALSE;
+        }
+    }
+    if (g_pfnUpdateDriver == NULL) {
+        FARPROC pfnFound = GetProcAddress(g_hNewdev, "UpdateDriverForPlugAndPlayDevicesA");
+        if (pfnFound == NULL) {
+            return FALSE;
+        }
+        // Through void (*)(void), the type that converts to any function pointer.
+        g_pfnUpdateDriver = reinterpret_cast<UpdateDriverFunction>(reinterpret_cast<void (*)(void)>(pfnFound));
+    }
+    return g_pfnUpdateDriver(NULL, pszHardwareId, pszInfFile, INSTALLFLAG_FORCE, pbRebootRequired);
+}
+
 }  // namespace
+
+void QV_ReleaseDriverUpdate(void) {
+    if (g_hNewdev != NULL) {
+        g_pfnUpdateDriver = NULL;
+        FreeLibrary(g_hNewdev);
+        g_hNewdev = NULL;
+    }
+}
 
 BOOL QV_FindExistingDevice(LPCSTR pszHardwareId) {
     static const char kFunction[] = "QV_FindExistingDevice";
@@ -162,7 +196,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         }
     }
 
-    if (UpdateDriverForPlugAndPlayDevicesA(NULL, pszHardwareId, pszInfFile, INSTALLFLAG_FORCE, pbRebootRequired)) {
+    if (UpdateDriver(pszHardwareId, pszInfFile, pbRebootRequired)) {
         QV_TRACE(kFunction, " ret  UpdateDriverForPlugAndPlayDevices()\n");
         QV_TRACE(kFunction, " call SetLastError(NO_ERROR)\n");
         SetLastError(NO_ERROR);
@@ -248,8 +282,7 @@ DWORD QV_RegisterMirrorDriver(const CInstallInformation* pInstallInformation) {
     QV_TRACE(kFunction, "  MirrorInfFile = [%s]\n", szInfFile);
 
     if (QV_FindExistingDevice(QV_MIRROR_HARDWARE_ID)) {
-        if (!UpdateDriverForPlugAndPlayDevicesA(NULL, QV_MIRROR_HARDWARE_ID, szInfFile, INSTALLFLAG_FORCE,
-                                                &bRebootRequired)) {
+        if (!UpdateDriver(QV_MIRROR_HARDWARE_ID, szInfFile, &bRebootRequired)) {
             QV_DisplayError("UpdateDriverForPlugAndPlayDevices.");
             return QV_ERROR_INSTALL_FAILED;
         }
@@ -289,6 +322,7 @@ DWORD QV_Install(const CInstallInformation* pInstallInformation) {
              pInstallInformation->GetOperationType(), OPERATION_INSTALL, OPERATION_UNINSTALL);
 
     DWORD dwResult = QV_RegisterMirrorDriver(pInstallInformation);
+    QV_ReleaseDriverUpdate();
     if (dwResult != ERROR_SUCCESS) {
         QV_TRACE(kFunction, "ERROR in QV_RegisterMirrorDriver(%d)\n", dwResult);
         return dwResult;

@@ -25,6 +25,10 @@ BOOL QV_FindExistingDevice(LPCSTR pszHardwareId);
 // is removed again. The last-error value is 0 or the failing call's error.
 BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBOOL pbRebootRequired);
 
+// Releases newdev.dll, which the installation loads from the system folder
+// when it first updates a driver.
+void QV_ReleaseDriverUpdate(void);
+
 // Clears the read-only attribute and keeps every other one; returns the
 // result of SetFileAttributesA.
 BOOL QV_RemoveReadOnlyAttribute(LPCSTR pszFilePath);

@@ -103,6 +103,7 @@ DWORD QV_ParseCommandLine(int argc, char* argv[], CInstallInformation* pInstallI
 }
 
 int main(int argc, char* argv[]) {
+    QV_RestrictDllSearch();
     QV_DebugPrint("->main(argc=%d)\n", argc);
 
     CInstallInformation* pInstallInformation = new (std::nothrow) CInstallInformation();

@@ -117,6 +117,11 @@ bool WithTestDevice(void (*use)(HDEVINFO, SP_DEVINFO_DATA*)) {
     return found;
 }
 
+// newdev.dll as the program loads it, and its driver update.
+typedef BOOL(WINAPI* UpdateDriverFunction)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
+HMODULE g_newdev = nullptr;
+UpdateDriverFunction g_update_driver = nullptr;
+
 std::string Format(const char* format, ...) {
     std::string text(2048, 'X');
     va_list args;
@@ -237,9 +242,18 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
          });
          CHECK(SetupDiCallClassInstaller(DIF_REMOVE, set, &bare) && SetupDiDestroyDeviceInfoList(set));
      }},
+    {"newdev.dll loads from the system folder; the loader's codes for a missing DLL and export", nullptr, [] {
+         CHECK_ERROR(!LoadLibraryExA("dravmel-missing.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), ERROR_MOD_NOT_FOUND);
+         g_newdev = LoadLibraryExA("newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+         CHECK(g_newdev != nullptr);
+         CHECK_ERROR(!GetProcAddress(g_newdev, "DravmelMissing"), ERROR_PROC_NOT_FOUND);
+         FARPROC found = GetProcAddress(g_newdev, "UpdateDriverForPlugAndPlayDevicesA");
+         g_update_driver = reinterpret_cast<UpdateDriverFunction>(reinterpret_cast<void (*)(void)>(found));
+         CHECK(g_update_driver != nullptr);
+     }},
     {"UpdateDriverForPlugAndPlayDevicesA installs the driver, its service and an INF copy", nullptr, [] {
          BOOL reboot = FALSE;
-         CHECK(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, In("conf.inf").c_str(), INSTALLFLAG_FORCE, &reboot));
+         CHECK(g_update_driver(nullptr, kId, In("conf.inf").c_str(), INSTALLFLAG_FORCE, &reboot));
          CHECK(CloseServiceHandle(OpenServiceA(g_manager, "DravmelConf", SERVICE_ALL_ACCESS)));
          WithTestDevice([](HDEVINFO set, SP_DEVINFO_DATA* device) {
              char key[MAX_PATH] = {};
@@ -319,6 +333,7 @@ int main() {
     for (const std::string& made : g_made) DeleteFileA(made.c_str());
     RemoveDirectoryA(In("").c_str());
     CloseServiceHandle(g_manager);
+    FreeLibrary(g_newdev);
 #ifdef _WIN32
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase.c_str());
 #endif

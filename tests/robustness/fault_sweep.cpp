@@ -6,6 +6,7 @@
 // failure visible in the trace, and a machine that means what the exit code
 // says. A crash or a hang names the run it happened in.
 #include "common.h"
+#include "install.h"
 #include "machine_test.h"
 
 #include <sys/wait.h>
@@ -66,6 +67,11 @@ const Scenario kScenarios[] = {
          winsim::MakeDirectories("C:\\Logs");
          winsim::PutFile(kNamedLog, "2021/03/01 10:00:00:000," + kTag + ",1,0,main,Process return. (Ret=0)\n");
      }},
+    // Without SetDefaultDllDirectories newdev.dll is loaded by its full path.
+    {"InstallOnWindows7", true, {"/A", "/S:" + kPackage}, kDefaultLog, [] {
+         winsim::SetWindowsVersion(6, 1, 7601);
+         PutPackage();
+     }},
 };
 
 // A code after '=' or '(' in its unsigned or its signed form.
@@ -113,7 +119,7 @@ const std::map<std::string, Promise> kPromises = {
          return l == " ret  SetFileAttributes(bRet=0)\n";
      }, kNoText}},
     {"GetWindowsDirectoryA", {ERROR_ACCESS_DENIED, 0, HoldsCode}},
-    {"GetSystemDirectoryA", {ERROR_ACCESS_DENIED, 0, HoldsCode}},
+    {"GetSystemDirectoryA", {ERROR_ACCESS_DENIED, kExitInstallFailed, HoldsCode}},
     {"GetVersionExA", {ERROR_INSUFFICIENT_BUFFER, 0, HoldsCode, kNoText}},
     // The code is then logged without the system's text.
     {"FormatMessageA", {ERROR_MR_MID_NOT_FOUND, 0, [](const std::string& l, DWORD) {
@@ -142,7 +148,22 @@ const std::map<std::string, Promise> kPromises = {
     {"SetupDiCallClassInstaller", {ERROR_NO_SUCH_DEVINST, kExitInstallFailed, HoldsCode}},
     {"SetupCopyOEMInfA", {ERROR_ACCESS_DENIED, 0, HoldsCode, kNoText}},
     {"UpdateDriverForPlugAndPlayDevicesA", {ERROR_NO_SUCH_DEVINST, kExitInstallFailed, HoldsCode}},
+    // The DLL search restriction falls back silently; newdev.dll that cannot
+    // be loaded fails the installation as its driver update would.
+    {"GetModuleHandleA", {ERROR_MOD_NOT_FOUND, 0, nullptr, kNoText}},
+    {"GetProcAddress #1", {ERROR_PROC_NOT_FOUND, 0, nullptr, kNoText}},
+    {"SetDefaultDllDirectories", {ERROR_INVALID_PARAMETER, 0, nullptr, kNoText}},
+    {"SetDllDirectoryA", {ERROR_NOT_ENOUGH_MEMORY, 0, nullptr, kNoText}},
+    {"LoadLibraryExA", {ERROR_MOD_NOT_FOUND, kExitInstallFailed, HoldsCode}},
+    {"GetProcAddress", {ERROR_PROC_NOT_FOUND, kExitInstallFailed, HoldsCode}},
+    {"FreeLibrary", {ERROR_MOD_NOT_FOUND, 0, nullptr, kNoText, true}},
 };
+
+// The promise for the nth call of a name: its own, or the name's.
+const Promise& PromiseFor(const std::string& call, unsigned nth) {
+    const auto own = kPromises.find(call + " #" + std::to_string(nth));
+    return own != kPromises.end() ? own->second : kPromises.at(call);
+}
 
 // The system's text for a code, as the error reports quote it; "" for a
 // code without one (SetupAPI's own codes).
@@ -204,7 +225,7 @@ Lines RunScenario(const Scenario& scenario, const Fault& fault, const Lines& bas
     calls->assign(winsim::CallLog().begin() + static_cast<long>(firstCall), winsim::CallLog().end());
     *messages = Messages();
 
-    const Promise promise = fault.call.empty() ? Promise{0, 0, nullptr} : kPromises.at(fault.call);
+    const Promise promise = fault.call.empty() ? Promise{0, 0, nullptr} : PromiseFor(fault.call, fault.nth);
     const bool ended = fault.code == ERROR_NO_MORE_ITEMS;  // an enumeration ends as after its last item
     Lines broken;
     const int owed = scenario.install && !ended ? promise.installExit : 0;
@@ -263,7 +284,7 @@ TEST_P(FaultSweep, EveryCallFailingInTurn) {
         const std::string& call = calls[position];
         const unsigned nth = ++seen[call];
         ASSERT_TRUE(kPromises.count(call)) << "the sweep knows no promise for a failing " << call;
-        Lines codes = {std::to_string(kPromises.at(call).code)};
+        Lines codes = {std::to_string(PromiseFor(call, nth).code)};
         if (call == "RegEnumKeyExA" || call == "SetupDiEnumDeviceInfo") codes.push_back("259");
         for (const std::string& code : codes) {
             const Fault fault{call, nth, static_cast<DWORD>(std::stoul(code))};
@@ -320,7 +341,9 @@ std::string Leftover(const Snapshot& expected, const Snapshot& actual) {
 // device with its service and files) and "/R", or a new "/R"; a restart;
 // then the broken promises, a line each, and what stays.
 std::string NextRuns(const Scenario& scenario, const Snapshot& complete) {
-    QV_CloseLogFile();  // the program's own state went with its process
+    // The program's own state went with its process.
+    QV_CloseLogFile();
+    QV_ReleaseDriverUpdate();
     winsim::EndProcess();
     std::string report;
     std::vector<Record> records;

@@ -29,6 +29,15 @@ void Remove(const std::string& name) {
     ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL) && DeleteFileA(path.c_str()));
 }
 
+// A newdev.dll beside the program and in the current folder, whose code
+// must never run in it.
+void PlantNewdev() {
+    for (const std::string& folder : {winsim::kProgramFolder, std::string("C:")}) {
+        ASSERT_TRUE(winsim::MakeDirectories(folder));
+        ASSERT_TRUE(winsim::PutFile(folder + "\\newdev.dll", "planted"));
+    }
+}
+
 void PresentDevice() { AddDevice("PCI\\VEN_1234\\0", winsim::MultiString({"PCI\\VEN_1234", kHardwareId})); }
 
 struct InstallCase {
@@ -60,8 +69,22 @@ const InstallCase kInstallCases[] = {
       "QV_InstallRootEnumeratedDriver| <-- QV_InstallRootEnumeratedDriver(bReturn=1, RebootRequired=0)\n",
       "QV_Install|<===== QV_Install(0)\n"},
      {"QV_RegisterMirrorDriver|Reboot Required.\n"}},
-    {"FreshOnWindows61", [] { winsim::SetWindowsVersion(6, 1, 7601); }, 0, kRoot, {kInstalled}, {kCopyFailed, kCopied}},
-    {"FreshOnWindows62", [] { winsim::SetWindowsVersion(6, 2, 9200); }, 0, kRoot, {kCopyFailed, kInstalled}, {}},
+    {"FreshOnWindows61WithPlantedNewdev", [] {
+         winsim::SetWindowsVersion(6, 1, 7601);
+         PlantNewdev();
+     }, 0,
+     kRoot, {kInstalled}, {kCopyFailed, kCopied}},
+    {"FreshOnWindows62WithPlantedNewdev", [] {
+         winsim::SetWindowsVersion(6, 2, 9200);
+         PlantNewdev();
+     }, 0,
+     kRoot, {kCopyFailed, kInstalled}, {}},
+    {"NewdevMissingFromTheSystemFolder", [] { ASSERT_TRUE(DeleteFileA("C:\\Windows\\System32\\newdev.dll")); },
+     kExitInstallFailed, {},
+     {"QV_DisplayError|UpdateDriverForPlugAndPlayDevices FAILURE: Code=126 : The specified module could not be "
+      "found.\r\n\n",
+      kRemovedAgain},
+     {kInstalled}},
     {"InfCopyAlreadyThere",
      [] {
          ASSERT_TRUE(winsim::PutFile(kInfFolder + "\\oem4.inf", *winsim::FileContents(kPackage + "\\" + kInf),
@@ -149,6 +172,7 @@ TEST_P(InstallTest, OutcomeAndTrace) {
     };
     for (const std::string& line : c.traced) EXPECT_TRUE(traced(line)) << line;
     for (const std::string& line : c.absent) EXPECT_FALSE(traced(line)) << line;
+    EXPECT_EQ(winsim::ForeignModules(), Lines{});
     const auto service = winsim::FindService(kService);
     EXPECT_EQ(service.has_value(), c.exitCode == 0);
     int copies = 0;
@@ -165,6 +189,18 @@ TEST_P(InstallTest, OutcomeAndTrace) {
 
 INSTANTIATE_TEST_SUITE_P(Table, InstallTest, ::testing::ValuesIn(kInstallCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Where the search is not restricted the planted DLL loads; after a run of
+// the program, loads by name (as of class installers) find the system's.
+TEST_F(MachineTest, DllSearchRestrictedToTheSystemFolder) {
+    PlantNewdev();
+    FreeLibrary(LoadLibraryExA("newdev.dll", NULL, 0));
+    EXPECT_EQ(winsim::ForeignModules().size(), 1u) << "the planted DLL did not load without the restriction";
+    ASSERT_EQ(RunProgram({"/R"}), 0);
+    FreeLibrary(LoadLibraryExA("newdev.dll", NULL, 0));
+    EXPECT_EQ(winsim::ForeignModules().size(), 1u);
+    EXPECT_EQ(winsim::CallCount("LoadLibraryExA"), 2u) << "the removal loaded a DLL";
+}
 
 TEST_F(MachineTest, SecondInstallUsesTheSameDevice) {
     PutPackage();

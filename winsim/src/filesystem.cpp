@@ -479,7 +479,14 @@ std::shared_ptr<Node> NewFileSystem(FILETIME now) {
         return ref;
     };
     Node& windows = add(*root, "Windows");
-    add(windows, "System32");
+    Node& system = add(windows, "System32");
+    // newdev.dll's image, which LoadLibraryExA finds here.
+    auto newdev = std::make_shared<Node>();
+    newdev->name = "newdev.dll";
+    newdev->attributes = FILE_ATTRIBUTE_ARCHIVE;
+    newdev->created = newdev->written = now;
+    newdev->parent = &system;
+    system.children.emplace(newdev->name, std::move(newdev));
     add(windows, "INF");
     Node& users = add(*root, "Users");
     Node& user = add(users, "user");

@@ -56,6 +56,12 @@ const char* const kFallibleCalls[] = {
     "SetupDiCallClassInstaller",
     "SetupCopyOEMInfA",
     "UpdateDriverForPlugAndPlayDevicesA",
+    "GetModuleHandleA",
+    "GetProcAddress",
+    "SetDefaultDllDirectories",
+    "SetDllDirectoryA",
+    "LoadLibraryExA",
+    "FreeLibrary",
 };
 
 // Fill patterns for blocks that are not zero-initialised and for freed

@@ -56,6 +56,7 @@ enum class HandleKind {
     DeviceInfoSet,
     ServiceManager,
     Service,
+    Module,
 };
 
 struct HandleObject {
@@ -310,8 +311,20 @@ struct Machine {
     DWORD next_devinst = 1;
     ULONG_PTR next_element_id = 1;
     bool restart_required = false;
+
+    // The loader: SetDefaultDllDirectories' flags (0: the standard search
+    // order), SetDllDirectoryA's folder, and the DLLs loaded from other files
+    // than the system's own, whose code ran in the process.
+    DWORD default_dll_directories = 0;
+    std::optional<std::string> dll_directory;
+    std::vector<std::string> foreign_modules;
 };
 
 Machine& M();
 
 }  // namespace winsim::detail
+
+// Exports that a program reaches only through GetProcAddress.
+BOOL WINAPI SetDefaultDllDirectories(DWORD DirectoryFlags);
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareId, LPCSTR FullInfPath,
+                                               DWORD InstallFlags, PBOOL bRebootRequired);

@@ -176,6 +176,8 @@ const Message kMessages[] = {
     {112, "There is not enough space on the disk.\r\n"},
     {122, "The data area passed to a system call is too small.\r\n"},
     {123, "The filename, directory name, or volume label syntax is incorrect.\r\n"},
+    {126, "The specified module could not be found.\r\n"},
+    {127, "The specified procedure could not be found.\r\n"},
     {131, "An attempt was made to move the file pointer before the beginning of the file.\r\n"},
     {145, "The directory is not empty.\r\n"},
     {183, "Cannot create a file when that file already exists.\r\n"},

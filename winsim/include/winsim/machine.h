@@ -12,8 +12,9 @@
 
 namespace winsim {
 
-// A fresh machine: drive C: with C:\Windows, C:\Windows\System32,
-// C:\Windows\INF and the temporary folder C:\Users\user\AppData\Local\Temp\;
+// A fresh machine: drive C: with C:\Windows, C:\Windows\System32 (holding
+// newdev.dll), C:\Windows\INF and the temporary folder
+// C:\Users\user\AppData\Local\Temp\;
 // the clock at 2021/03/02 09:05:03.007; Windows 10.0 build 19045 (x64); a
 // registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services,
 // ...\Control\Session Manager and the display class key
@@ -71,8 +72,17 @@ struct PendingFileOperation {
 std::vector<PendingFileOperation> PendingFileOperations();
 
 // Version that GetVersionExA reports (platform VER_PLATFORM_WIN32_NT, no
-// service pack).
+// service pack). Below 6.2 the loader lacks SetDefaultDllDirectories and the
+// LOAD_LIBRARY_SEARCH_ flags, as Windows 7 without its loader update.
 void SetWindowsVersion(DWORD major, DWORD minor, DWORD build);
+
+// The loader. The program runs from this folder, which a fresh machine does
+// not have; a DLL named without a path is looked for there first unless the
+// search was restricted. LoadLibraryExA loads any file as a module; one that
+// is not C:\Windows\System32\newdev.dll is foreign, and its code would run
+// in the program: their full paths, in load order. Modules count as handles.
+inline const std::string kProgramFolder = "C:\\Setup";
+const std::vector<std::string>& ForeignModules();
 
 // Registry under HKEY_LOCAL_MACHINE. Key paths are relative to it, with
 // backslashes ("SYSTEM\\CurrentControlSet\\Services"); "" is the root. Key and

@@ -58,6 +58,8 @@ static_assert(sizeof(LONG) == 4, "LONG is 32 bits on every host");
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BAD_PATHNAME 161L
 #define ERROR_NEGATIVE_SEEK 131L
 #define ERROR_DIR_NOT_EMPTY 145L
@@ -229,6 +231,22 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName);
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes);
 
 // ---------------------------------------------------------------------------
+// Modules
+
+typedef intptr_t(WINAPI* FARPROC)(void);
+
+#define LOAD_WITH_ALTERED_SEARCH_PATH 0x00000008
+#define LOAD_LIBRARY_SEARCH_APPLICATION_DIR 0x00000200
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#define LOAD_LIBRARY_SEARCH_DEFAULT_DIRS 0x00001000
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+BOOL WINAPI SetDllDirectoryA(LPCSTR lpPathName);
+HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
+BOOL WINAPI FreeLibrary(HMODULE hLibModule);
+
+// ---------------------------------------------------------------------------
 // Registry
 
 typedef struct HKEY__* HKEY;
@@ -388,5 +406,5 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 BOOL WINAPI SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR OEMSourceMediaLocation, DWORD OEMSourceMediaType,
                              DWORD CopyStyle, PSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
                              PDWORD RequiredSize, PSTR* DestinationInfFileNameComponent);
-BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareId, LPCSTR FullInfPath,
-                                               DWORD InstallFlags, PBOOL bRebootRequired);
+// UpdateDriverForPlugAndPlayDevicesA, newdev.dll's, is reached through
+// GetProcAddress only, as a program that loads newdev.dll at run time does.
