@@ -243,8 +243,9 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
          CHECK(SetupDiCallClassInstaller(DIF_REMOVE, set, &bare) && SetupDiDestroyDeviceInfoList(set));
      }},
     {"newdev.dll loads from the system folder; the loader's codes for a missing DLL and export", nullptr, [] {
-         CHECK_ERROR(!LoadLibraryExA("dravmel-missing.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32), ERROR_MOD_NOT_FOUND);
-         g_newdev = LoadLibraryExA("newdev.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+         const DWORD search = LOAD_LIBRARY_SEARCH_SYSTEM32;
+         CHECK_ERROR(!LoadLibraryExA("dravmel-missing.dll", nullptr, search), ERROR_MOD_NOT_FOUND);
+         g_newdev = LoadLibraryExA("newdev.dll", nullptr, search);
          CHECK(g_newdev != nullptr);
          CHECK_ERROR(!GetProcAddress(g_newdev, "DravmelMissing"), ERROR_PROC_NOT_FOUND);
          FARPROC found = GetProcAddress(g_newdev, "UpdateDriverForPlugAndPlayDevicesA");

@@ -209,6 +209,48 @@ class Interrupted(ProgramRuns):
                    r"\\control\\video\\\{[0-9a-f-]+\}(\\0000)? added")
 
 
+# A newdev.dll whose entry point leaves a mark, and a program that imports
+# newdev.dll as the programs once did.
+PLANTED_DLL = r'''#include <windows.h>
+BOOL WINAPI DllMain(HINSTANCE dll, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) CloseHandle(CreateFileA("C:\\Dravmel\\planted-ran", GENERIC_WRITE, 0, NULL,
+                                                              CREATE_ALWAYS, 0, NULL));
+    return TRUE;
+}
+__declspec(dllexport) BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND w, LPCSTR i, LPCSTR f, DWORD o, PBOOL r) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+'''
+IMPORTING_PROGRAM = r'''#include <windows.h>
+#include <newdev.h>
+int main(int argc, char** argv) { return argc > 9 ? UpdateDriverForPlugAndPlayDevicesA(0, argv[1], argv[2], 0, 0) : 0; }
+'''
+
+
+class Security(ProgramRuns):
+    def build(self, name, source, *options):
+        path = os.path.join(self.prefix.root, name)
+        subprocess.run([self.options.cc, "-x", "c", "-", "-o", path] + list(options), input=source.encode(), check=True)
+        return path
+
+    def test_planted_newdev_never_runs(self):
+        p = self.prefix
+        planted = self.build("newdev.dll", PLANTED_DLL, "-shared", "-Wl,--kill-at")
+        for folder in ("C:\\Dravmel", "C:"):
+            p.install_file(planted, folder)
+        control = p.install_file(self.build("control.exe", IMPORTING_PROGRAM, "-lnewdev"), "C:\\Dravmel")
+        # Windows' order for a DLL that is not a known DLL: the program's folder first.
+        p.env["WINEDLLOVERRIDES"] += ";newdev=n,b"
+        p.run([control])
+        self.assertTrue(p.exists("C:\\Dravmel\\planted-ran"), "the control did not load the planted DLL")
+        os.remove(p.host("C:\\Dravmel\\planted-ran"))
+        self.install()
+        self.assertEqual(len(self.devices(p.registry())), 1)
+        self.run_program(["/R"], 0)
+        self.assertFalse(p.exists("C:\\Dravmel\\planted-ran"), "the planted DLL ran in the program")
+
+
 class ProgramFiles(unittest.TestCase):
     def test_machine_imports_version_and_manifest(self):
         o = self.options
@@ -220,10 +262,14 @@ class ProgramFiles(unittest.TestCase):
                                           check=True).stdout
                     self.assertIn("file format " + file_format, dump)
                     self.assertRegex(dump, r"\nSubsystem\s+00000003\s+\(Windows CUI\)")
+                    # Windows' known DLLs only, which always come from the system folder.
                     dlls = {d.lower() for d in re.findall(r"DLL Name: (\S+)", dump)}
-                    self.assertLessEqual({"kernel32.dll"}, dlls)
-                    self.assertLessEqual(dlls, {"kernel32.dll", "user32.dll", "advapi32.dll",
-                                                "setupapi.dll", "newdev.dll", "msvcrt.dll"})
+                    self.assertEqual(dlls, {"kernel32.dll", "user32.dll", "advapi32.dll", "setupapi.dll",
+                                            "msvcrt.dll"})
+                    flags = set(re.search(r"\nDllCharacteristics\s+\w+\n((?:\t+\w+\n)*)", dump).group(1).split())
+                    wanted = {"DYNAMIC_BASE", "NX_COMPAT"} | ({"HIGH_ENTROPY_VA"} if "x86-64" in file_format else set())
+                    self.assertLessEqual(wanted, flags)
+                    self.assertIn("PE File Base Relocations", dump)
                     out = prefix.run([o.tool, "version", "Z:" + path.replace("/", "\\")]).stdout
                     head, count, manifest = re.match(rb"(.*)Manifests=(\d+)\r?\n(.*)", out, re.S).groups()
                     values = dict(line.split("=", 1) for line in head.decode().splitlines())
@@ -238,4 +284,4 @@ class ProgramFiles(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    wineharness.main("wine", "template", "tool", "program", "tag", "package", "objdump", "x64", "x86")
+    wineharness.main("wine", "template", "tool", "program", "tag", "package", "objdump", "x64", "x86", "cc")
