@@ -387,14 +387,13 @@ std::string Interrupt(const Scenario& scenario, const Fault& point, const Snapsh
     return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? report : "the child ended with " + std::to_string(status);
 }
 
-// The README's rows for a scenario: "| `<scenario>` | <when> | `<call #n>` | `<call #n>` | <what stays> |".
+// The documented windows of a scenario, from the sweep's data file:
+// "| `<scenario>` | <when> | `<call #n>` | `<call #n>` | <what stays> |".
 Lines DocumentedRows(const std::string& scenario) {
-    std::ifstream readme(DRAVMEL_README);
+    std::ifstream windows(DRAVMEL_INTERRUPTION_WINDOWS);
     Lines rows;
-    bool inSection = false;
-    for (std::string line; std::getline(readme, line);) {
-        if (line.rfind("## ", 0) == 0) inSection = line == "## What an interrupted run leaves";
-        if (inSection && line.rfind("| `" + scenario + "` |", 0) == 0) {
+    for (std::string line; std::getline(windows, line);) {
+        if (line.rfind("| `" + scenario + "` |", 0) == 0) {
             const size_t when = line.find(" | ", 3), from = line.find(" | `", when + 3);
             rows.push_back(line.substr(from + 3, line.size() - from - 5));
         }
@@ -440,7 +439,7 @@ TEST_P(Interruption, NextRunRepairsOrTheReadmeSaysWhatStays) {
     if (windows != DocumentedRows(scenario.name)) {
         std::string rows;
         for (const std::string& window : windows) rows += "| `" + std::string(scenario.name) + "` | ... | " + window + " |\n";
-        ADD_FAILURE() << "README, What an interrupted run leaves, should have these rows:\n" << rows;
+        ADD_FAILURE() << "interruption-windows.txt should have these rows:\n" << rows;
     }
     std::cout << "[interruptions] " << scenario.name << ": " << calls.size() << " points tried, " << repaired
               << " repaired by the next run, " << documented << " documented as leftovers" << std::endl;
