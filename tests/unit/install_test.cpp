@@ -196,6 +196,12 @@ TEST_F(MachineTest, DllSearchRestrictedToTheSystemFolder) {
     FreeLibrary(LoadLibraryExA("newdev.dll", NULL, 0));
     EXPECT_EQ(winsim::ForeignModules().size(), 1u);
     EXPECT_EQ(winsim::CallCount("LoadLibraryExA"), 2u) << "the removal loaded a DLL";
+    // Windows 7 without SetDefaultDllDirectories: the current folder leaves the search.
+    winsim::Reset();
+    winsim::SetWindowsVersion(6, 1, 7601);
+    ASSERT_TRUE(winsim::PutFile("C:\\helper.dll", "planted"));
+    ASSERT_EQ(RunProgram({"/R"}), 0);
+    EXPECT_EQ(LoadLibraryExA("helper.dll", NULL, 0), nullptr);
 }
 
 TEST_F(MachineTest, SecondInstallUsesTheSameDevice) {
