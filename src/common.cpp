@@ -37,7 +37,7 @@ DWORD LookUpSystemText(DWORD dwErrorCode, LPSTR* ppszText) {
 
 }  // namespace
 
-void QV_DebugPrint(LPCSTR pszFormat, ...) {
+void QV_DebugPrint(QV_FORMAT_STRING LPCSTR pszFormat, ...) {
     DWORD dwLastError = GetLastError();
 
     va_list args;
@@ -52,7 +52,7 @@ void QV_DebugPrint(LPCSTR pszFormat, ...) {
     SetLastError(dwLastError);
 }
 
-void QV_WriteLog(LPCSTR /*pszSourceFile*/, int nLine, LPCSTR pszFunction, LPCSTR pszFormat, ...) {
+void QV_WriteLog(LPCSTR /*pszSourceFile*/, int nLine, LPCSTR pszFunction, QV_FORMAT_STRING LPCSTR pszFormat, ...) {
     DWORD dwLastError = GetLastError();
 
     va_list args;

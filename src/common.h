@@ -18,12 +18,30 @@ inline DWORD QV_TraceAddress(const void* pAddress) {
     return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pAddress));
 }
 
+// Trace formats are literals, checked against their arguments where the
+// argument types are what wvsprintfA reads: on winsim hosts, whose DWORD and
+// LONG are 32-bit ints, so a 64-bit long given to %d is an error there. With
+// MinGW, DWORD and LONG are 32-bit longs, which %d reads right but GCC's
+// printf check rejects; the same sources are checked on the host instead.
+// MSVC's code analysis reads the SAL annotation.
+#if defined(__GNUC__) && !defined(_WIN32)
+#define QV_PRINTF_FORMAT(nFormat, nFirstArgument) __attribute__((format(printf, nFormat, nFirstArgument)))
+#else
+#define QV_PRINTF_FORMAT(nFormat, nFirstArgument)
+#endif
+#ifdef _WIN32
+#define QV_FORMAT_STRING _Printf_format_string_
+#else
+#define QV_FORMAT_STRING
+#endif
+
 // A tagged line to the debugger channel only.
-void QV_DebugPrint(LPCSTR pszFormat, ...);
+void QV_DebugPrint(QV_FORMAT_STRING LPCSTR pszFormat, ...) QV_PRINTF_FORMAT(1, 2);
 
 // A timestamped record to the log file (when open) and the debugger channel.
 // Leaves the thread's last-error value as it found it.
-void QV_WriteLog(LPCSTR pszSourceFile, int nLine, LPCSTR pszFunction, LPCSTR pszFormat, ...);
+void QV_WriteLog(LPCSTR pszSourceFile, int nLine, LPCSTR pszFunction, QV_FORMAT_STRING LPCSTR pszFormat, ...)
+    QV_PRINTF_FORMAT(4, 5);
 
 // TRUE when the log is open or the name is empty (nothing to open).
 BOOL QV_OpenLogFile(LPCSTR pszLogFileName);
