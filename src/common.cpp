@@ -123,12 +123,22 @@ BOOL QV_FileExists(LPCSTR pszPath) {
     return TRUE;
 }
 
-BOOL QV_BuildPath(char (&szPath)[MAX_PATH], LPCSTR pszFirst, LPCSTR pszSecond) {
-    int nLength = snprintf(szPath, MAX_PATH, "%s\\%s", pszFirst, pszSecond);
-    if (nLength < 0 || nLength >= MAX_PATH) {
-        szPath[0] = '\0';
+BOOL QV_CopyString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText) {
+    if (cchBuffer == 0) {
         return FALSE;
     }
+    pszBuffer[0] = '\0';
+    return QV_AppendString(pszBuffer, cchBuffer, pszText);
+}
+
+BOOL QV_AppendString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText) {
+    const size_t cchUsed = strlen(pszBuffer);
+    const size_t cchText = strlen(pszText);
+    if (cchUsed + cchText >= cchBuffer) {
+        pszBuffer[0] = '\0';
+        return FALSE;
+    }
+    memcpy(pszBuffer + cchUsed, pszText, cchText + 1);
     return TRUE;
 }
 

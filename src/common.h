@@ -1,4 +1,5 @@
-// Trace log, debugger channel and error-code reporting, shared by every unit.
+// What every unit shares: the mirror's identity, the trace log and debugger
+// channel, error-code reporting, bounded strings and a device's hardware IDs.
 #pragma once
 
 #include "platform.h"
@@ -50,9 +51,28 @@ void QV_CloseLogFile(void);
 // TRUE when the path names an existing file or directory.
 BOOL QV_FileExists(LPCSTR pszPath);
 
-// Joins two parts with one backslash into a MAX_PATH buffer. A result that
-// would not fit is refused (FALSE, empty buffer), never cut.
-BOOL QV_BuildPath(char (&szPath)[MAX_PATH], LPCSTR pszFirst, LPCSTR pszSecond);
+// Bounded strings. Each helper refuses a result that would not fit in the
+// buffer with its terminator: it returns FALSE and leaves the buffer empty,
+// never holding a cut string, and writes nothing past the buffer.
+BOOL QV_CopyString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText);
+// Appends to the string the buffer holds.
+BOOL QV_AppendString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText);
+
+template <size_t N>
+BOOL QV_CopyString(char (&szBuffer)[N], LPCSTR pszText) {
+    return QV_CopyString(szBuffer, N, pszText);
+}
+
+template <size_t N>
+BOOL QV_AppendString(char (&szBuffer)[N], LPCSTR pszText) {
+    return QV_AppendString(szBuffer, N, pszText);
+}
+
+// Two parts joined with one backslash.
+template <size_t N>
+BOOL QV_BuildPath(char (&szPath)[N], LPCSTR pszFirst, LPCSTR pszSecond) {
+    return QV_CopyString(szPath, pszFirst) && QV_AppendString(szPath, "\\") && QV_AppendString(szPath, pszSecond);
+}
 
 // Reads a device's hardware-ID list into a zero-filled LocalAlloc buffer of
 // the size the platform asks for, which the caller frees with LocalFree.

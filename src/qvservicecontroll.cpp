@@ -18,7 +18,6 @@ CqvServiceControll::CqvServiceControll(LPCSTR pszServiceName) {
     hSCManager = NULL;
     hService = NULL;
     dwLastError = ERROR_SUCCESS;
-    memset(szServiceName, 0, sizeof(szServiceName));
 
     hSCManager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (hSCManager == NULL) {
@@ -27,10 +26,7 @@ CqvServiceControll::CqvServiceControll(LPCSTR pszServiceName) {
 
     // A name that does not fit is not cut into the name of another service:
     // the field stays empty, and opening the service fails.
-    int nLength = lstrlenA(pszServiceName);
-    if (nLength < MAX_PATH) {
-        memcpy(szServiceName, pszServiceName, static_cast<size_t>(nLength) + 1);
-    }
+    QV_CopyString(szServiceName, pszServiceName);
 }
 
 CqvServiceControll::~CqvServiceControll() {
