@@ -8,17 +8,22 @@
 
 #define QV_SOURCE_FILE "install"
 
+// MSVC deprecates GetVersionExA, which the installation calls all the same.
+// The suppression covers the rest of its line and the next line.
+#ifdef _MSC_VER
+#define QV_ALLOW_DEPRECATED_CALL __pragma(warning(suppress : 4996))
+#else
+#define QV_ALLOW_DEPRECATED_CALL
+#endif
+
 namespace {
 
 // A failed call that left no error code must not pass for a success: the
 // clean-up stage decides the result by the last-error value.
-DWORD FailureCode() {
-    DWORD dwError = GetLastError();
-    if (dwError == ERROR_SUCCESS) {
-        dwError = ERROR_GEN_FAILURE;
-        SetLastError(dwError);
+void SetFailureCodeIfNone() {
+    if (GetLastError() == ERROR_SUCCESS) {
+        SetLastError(ERROR_GEN_FAILURE);
     }
-    return dwError;
 }
 
 }  // namespace
@@ -44,7 +49,8 @@ BOOL QV_FindExistingDevice(LPCSTR pszHardwareId) {
                 QV_TRACE(kFunction, "EnumDeviceInfo\n");
             }
             // One that failed without a code found nothing either.
-            dwError = FailureCode();
+            SetFailureCodeIfNone();
+            dwError = GetLastError();
             break;
         }
         BYTE* pHardwareIds;
@@ -113,7 +119,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         QV_TRACE(kFunction, "ERROR: SetupDiCreateDeviceInfo() failed. GetLastError=%d. goto cleanup_DeviceInfo",
                  GetLastError());
         QV_DisplayError("SetupDiCreateDeviceInfo");
-        FailureCode();
+        SetFailureCodeIfNone();
         goto cleanup_DeviceInfo;
     }
     QV_TRACE(kFunction, " ret  SetupDiCreateDeviceInfo(), DeviceInfoData Addr=0x%x\n", QV_TraceAddress(&devInfoData));
@@ -126,7 +132,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
                  "ERROR: SetupDiSetDeviceRegistryProperty() failed. GetLastError=%d. goto cleanup_DeviceInfo",
                  GetLastError());
         QV_DisplayError("SetupDiSetDeviceRegistryProperty");
-        FailureCode();
+        SetFailureCodeIfNone();
         goto cleanup_DeviceInfo;
     }
     QV_TRACE(kFunction, " ret  SetupDiSetDeviceRegistryProperty()\n");
@@ -136,7 +142,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         QV_TRACE(kFunction, "ERROR: SetupDiCallClassInstaller() failed. GetLastError=%d. goto cleanup_DeviceInfo",
                  GetLastError());
         QV_DisplayError("SetupDiCallClassInstaller(DIF_REGISTERDEVICE)");
-        FailureCode();
+        SetFailureCodeIfNone();
         goto cleanup_DeviceInfo;
     }
     QV_TRACE(kFunction, " ret  SetupDiCallClassInstaller()\n");
@@ -147,9 +153,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         OSVERSIONINFOA versionInfo;
         memset(&versionInfo, 0, sizeof(versionInfo));
         versionInfo.dwOSVersionInfoSize = sizeof(versionInfo);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)  // GetVersionExA is deprecated
-#endif
+        QV_ALLOW_DEPRECATED_CALL
         if (!GetVersionExA(&versionInfo)) {
             QV_TRACE(kFunction, "ERROR: GetVersionEx() failed. GetLastError=%d\n", GetLastError());
         } else if (versionInfo.dwMajorVersion > 6 ||
@@ -170,7 +174,8 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
     } else {
         QV_TRACE(kFunction, "ERROR: UpdateDriverForPlugAndPlayDevices() failed. GetLastError=%d", GetLastError());
         QV_DisplayError("UpdateDriverForPlugAndPlayDevices");
-        DWORD dwInstallError = FailureCode();
+        SetFailureCodeIfNone();
+        DWORD dwInstallError = GetLastError();
         QV_TRACE(kFunction, " call SetupDiCallClassInstaller(DIF_REMOVE)\n");
         if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, &devInfoData)) {
             QV_DisplayError("SetupDiCallClassInstaller(REMOVE)");
