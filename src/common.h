@@ -19,21 +19,17 @@ inline DWORD QV_TraceAddress(const void* pAddress) {
     return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pAddress));
 }
 
-// Trace formats are literals, checked against their arguments where the
-// argument types are what wvsprintfA reads: on winsim hosts, whose DWORD and
-// LONG are 32-bit ints, so a 64-bit long given to %d is an error there. With
-// MinGW, DWORD and LONG are 32-bit longs, which %d reads right but GCC's
-// printf check rejects; the same sources are checked on the host instead.
-// MSVC's code analysis reads the SAL annotation.
-#if defined(__GNUC__) && !defined(_WIN32)
-#define QV_PRINTF_FORMAT(nFormat, nFirstArgument) __attribute__((format(printf, nFormat, nFirstArgument)))
-#else
-#define QV_PRINTF_FORMAT(nFormat, nFirstArgument)
-#endif
+// Trace formats are literals, checked against their arguments on winsim hosts,
+// where DWORD and LONG are 32-bit ints as wvsprintfA's %d reads them: a 64-bit
+// long is an error there. MinGW's DWORD and LONG are 32-bit longs, right for
+// %d but rejected by GCC's printf check, so Windows builds leave the check to
+// the host and give MSVC's code analysis the SAL annotation.
 #ifdef _WIN32
 #define QV_FORMAT_STRING _Printf_format_string_
+#define QV_PRINTF_FORMAT(nFormat, nFirstArgument)
 #else
 #define QV_FORMAT_STRING
+#define QV_PRINTF_FORMAT(nFormat, nFirstArgument) __attribute__((format(printf, nFormat, nFirstArgument)))
 #endif
 
 // A tagged line to the debugger channel only.
@@ -58,19 +54,15 @@ BOOL QV_CopyString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText);
 // Appends to the string the buffer holds.
 BOOL QV_AppendString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText);
 
-template <size_t N>
-BOOL QV_CopyString(char (&szBuffer)[N], LPCSTR pszText) {
+template <size_t N> BOOL QV_CopyString(char (&szBuffer)[N], LPCSTR pszText) {
     return QV_CopyString(szBuffer, N, pszText);
 }
-
-template <size_t N>
-BOOL QV_AppendString(char (&szBuffer)[N], LPCSTR pszText) {
+template <size_t N> BOOL QV_AppendString(char (&szBuffer)[N], LPCSTR pszText) {
     return QV_AppendString(szBuffer, N, pszText);
 }
 
 // Two parts joined with one backslash.
-template <size_t N>
-BOOL QV_BuildPath(char (&szPath)[N], LPCSTR pszFirst, LPCSTR pszSecond) {
+template <size_t N> BOOL QV_BuildPath(char (&szPath)[N], LPCSTR pszFirst, LPCSTR pszSecond) {
     return QV_CopyString(szPath, pszFirst) && QV_AppendString(szPath, "\\") && QV_AppendString(szPath, pszSecond);
 }
 

@@ -8,8 +8,7 @@
 
 #define QV_SOURCE_FILE "install"
 
-// MSVC deprecates GetVersionExA, which the installation calls all the same.
-// The suppression covers the rest of its line and the next line.
+// MSVC deprecates GetVersionExA; the suppression covers the line after it.
 #ifdef _MSC_VER
 #define QV_ALLOW_DEPRECATED_CALL __pragma(warning(suppress : 4996))
 #else
@@ -272,7 +271,6 @@ DWORD QV_RegisterMirrorDriver(const CInstallInformation* pInstallInformation) {
 
     // The system keeps its own copy of the INF; it must not stay read-only.
     char szOemInfFile[MAX_PATH];
-    memset(szOemInfFile, 0, sizeof(szOemInfFile));
     DWORD dwOemInfFileSize = MAX_PATH;
     QV_GetOEMInfFileName(szOemInfFile, &dwOemInfFileSize);
     QV_RemoveReadOnlyAttribute(szOemInfFile);

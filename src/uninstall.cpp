@@ -59,8 +59,8 @@ DWORD LookUpFolder(LPCSTR pszFunction, BOOL bSystemFolder, char (&szFolder)[MAX_
         return ERROR_SUCCESS;
     }
     DWORD dwError = cchFolder == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-    QV_TRACE(pszFunction, bSystemFolder ? "Error: GetSystemDirectory(Err=%d)\n" : "Error: GetWindowsDirectory(Err=%d)\n",
-             dwError);
+    QV_TRACE(pszFunction,
+             bSystemFolder ? "Error: GetSystemDirectory(Err=%d)\n" : "Error: GetWindowsDirectory(Err=%d)\n", dwError);
     QV_FormatErrorCode(dwError);
     return dwError;
 }
@@ -707,11 +707,6 @@ DWORD QV_UnRegisterMirrorDriver(void) {
     char szDirectory[MAX_PATH];
     char szReinstallKey[MAX_PATH];
     char szReinstallDirectory[MAX_PATH];
-    memset(szOemInfFile, 0, sizeof(szOemInfFile));
-    memset(szAttachPath, 0, sizeof(szAttachPath));
-    memset(szDirectory, 0, sizeof(szDirectory));
-    memset(szReinstallKey, 0, sizeof(szReinstallKey));
-    memset(szReinstallDirectory, 0, sizeof(szReinstallDirectory));
     QV_GUID_ENTRY* pGuidList = NULL;
     QV_TRACE(kFunction, "===> QV_UnRegisterMirrorDriver()\n");
 
