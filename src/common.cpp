@@ -40,7 +40,7 @@ DWORD LookUpSystemText(DWORD dwErrorCode, LPSTR* ppszText) {
 
 }  // namespace
 
-void QV_DebugPrint(LPCSTR pszFormat, ...) {
+void QV_DebugPrint(QV_FORMAT_STRING LPCSTR pszFormat, ...) {
     DWORD dwLastError = GetLastError();
 
     va_list args;
@@ -55,7 +55,7 @@ void QV_DebugPrint(LPCSTR pszFormat, ...) {
     SetLastError(dwLastError);
 }
 
-void QV_WriteLog(LPCSTR /*pszSourceFile*/, int nLine, LPCSTR pszFunction, LPCSTR pszFormat, ...) {
+void QV_WriteLog(LPCSTR /*pszSourceFile*/, int nLine, LPCSTR pszFunction, QV_FORMAT_STRING LPCSTR pszFormat, ...) {
     DWORD dwLastError = GetLastError();
 
     va_list args;
@@ -158,12 +158,22 @@ BOOL QV_FileExists(LPCSTR pszPath) {
     return TRUE;
 }
 
-BOOL QV_BuildPath(char (&szPath)[MAX_PATH], LPCSTR pszFirst, LPCSTR pszSecond) {
-    int nLength = snprintf(szPath, MAX_PATH, "%s\\%s", pszFirst, pszSecond);
-    if (nLength < 0 || nLength >= MAX_PATH) {
-        szPath[0] = '\0';
+BOOL QV_CopyString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText) {
+    if (cchBuffer == 0) {
         return FALSE;
     }
+    pszBuffer[0] = '\0';
+    return QV_AppendString(pszBuffer, cchBuffer, pszText);
+}
+
+BOOL QV_AppendString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText) {
+    const size_t cchUsed = strlen(pszBuffer);
+    const size_t cchText = strlen(pszText);
+    if (cchUsed + cchText >= cchBuffer) {
+        pszBuffer[0] = '\0';
+        return FALSE;
+    }
+    memcpy(pszBuffer + cchUsed, pszText, cchText + 1);
     return TRUE;
 }
 

@@ -1,4 +1,5 @@
-// Trace log, debugger channel and error-code reporting, shared by every unit.
+// What every unit shares: the mirror's identity, the trace log and debugger
+// channel, error-code reporting, bounded strings and a device's hardware IDs.
 #pragma once
 
 #include "platform.h"
@@ -18,12 +19,26 @@ inline DWORD QV_TraceAddress(const void* pAddress) {
     return static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(pAddress));
 }
 
+// Trace formats are literals, checked against their arguments on winsim hosts,
+// where DWORD and LONG are 32-bit ints as wvsprintfA's %d reads them: a 64-bit
+// long is an error there. MinGW's DWORD and LONG are 32-bit longs, right for
+// %d but rejected by GCC's printf check, so Windows builds leave the check to
+// the host and give MSVC's code analysis the SAL annotation.
+#ifdef _WIN32
+#define QV_FORMAT_STRING _Printf_format_string_
+#define QV_PRINTF_FORMAT(nFormat, nFirstArgument)
+#else
+#define QV_FORMAT_STRING
+#define QV_PRINTF_FORMAT(nFormat, nFirstArgument) __attribute__((format(printf, nFormat, nFirstArgument)))
+#endif
+
 // A tagged line to the debugger channel only.
-void QV_DebugPrint(LPCSTR pszFormat, ...);
+void QV_DebugPrint(QV_FORMAT_STRING LPCSTR pszFormat, ...) QV_PRINTF_FORMAT(1, 2);
 
 // A timestamped record to the log file (when open) and the debugger channel.
 // Leaves the thread's last-error value as it found it.
-void QV_WriteLog(LPCSTR pszSourceFile, int nLine, LPCSTR pszFunction, LPCSTR pszFormat, ...);
+void QV_WriteLog(LPCSTR pszSourceFile, int nLine, LPCSTR pszFunction, QV_FORMAT_STRING LPCSTR pszFormat, ...)
+    QV_PRINTF_FORMAT(4, 5);
 
 // TRUE when the log is open or the name is empty (nothing to open).
 BOOL QV_OpenLogFile(LPCSTR pszLogFileName);
@@ -42,9 +57,24 @@ HMODULE QV_LoadSystemLibrary(LPCSTR pszFileName);
 // TRUE when the path names an existing file or directory.
 BOOL QV_FileExists(LPCSTR pszPath);
 
-// Joins two parts with one backslash into a MAX_PATH buffer. A result that
-// would not fit is refused (FALSE, empty buffer), never cut.
-BOOL QV_BuildPath(char (&szPath)[MAX_PATH], LPCSTR pszFirst, LPCSTR pszSecond);
+// Bounded strings. Each helper refuses a result that would not fit in the
+// buffer with its terminator: it returns FALSE and leaves the buffer empty,
+// never holding a cut string, and writes nothing past the buffer.
+BOOL QV_CopyString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText);
+// Appends to the string the buffer holds.
+BOOL QV_AppendString(LPSTR pszBuffer, size_t cchBuffer, LPCSTR pszText);
+
+template <size_t N> BOOL QV_CopyString(char (&szBuffer)[N], LPCSTR pszText) {
+    return QV_CopyString(szBuffer, N, pszText);
+}
+template <size_t N> BOOL QV_AppendString(char (&szBuffer)[N], LPCSTR pszText) {
+    return QV_AppendString(szBuffer, N, pszText);
+}
+
+// Two parts joined with one backslash.
+template <size_t N> BOOL QV_BuildPath(char (&szPath)[N], LPCSTR pszFirst, LPCSTR pszSecond) {
+    return QV_CopyString(szPath, pszFirst) && QV_AppendString(szPath, "\\") && QV_AppendString(szPath, pszSecond);
+}
 
 // Reads a device's hardware-ID list into a zero-filled LocalAlloc buffer of
 // the size the platform asks for, which the caller frees with LocalFree.

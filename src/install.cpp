@@ -8,17 +8,21 @@
 
 #define QV_SOURCE_FILE "install"
 
+// MSVC deprecates GetVersionExA; the suppression covers the line after it.
+#ifdef _MSC_VER
+#define QV_ALLOW_DEPRECATED_CALL __pragma(warning(suppress : 4996))
+#else
+#define QV_ALLOW_DEPRECATED_CALL
+#endif
+
 namespace {
 
 // A failed call that left no error code must not pass for a success: the
 // clean-up stage decides the result by the last-error value.
-DWORD FailureCode() {
-    DWORD dwError = GetLastError();
-    if (dwError == ERROR_SUCCESS) {
-        dwError = ERROR_GEN_FAILURE;
-        SetLastError(dwError);
+void SetFailureCodeIfNone() {
+    if (GetLastError() == ERROR_SUCCESS) {
+        SetLastError(ERROR_GEN_FAILURE);
     }
-    return dwError;
 }
 
 // newdev.dll, loaded from the system folder when the installation first
@@ -78,7 +82,8 @@ BOOL QV_FindExistingDevice(LPCSTR pszHardwareId) {
                 QV_TRACE(kFunction, "EnumDeviceInfo\n");
             }
             // One that failed without a code found nothing either.
-            dwError = FailureCode();
+            SetFailureCodeIfNone();
+            dwError = GetLastError();
             break;
         }
         BYTE* pHardwareIds;
@@ -147,7 +152,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         QV_TRACE(kFunction, "ERROR: SetupDiCreateDeviceInfo() failed. GetLastError=%d. goto cleanup_DeviceInfo",
                  GetLastError());
         QV_DisplayError("SetupDiCreateDeviceInfo");
-        FailureCode();
+        SetFailureCodeIfNone();
         goto cleanup_DeviceInfo;
     }
     QV_TRACE(kFunction, " ret  SetupDiCreateDeviceInfo(), DeviceInfoData Addr=0x%x\n", QV_TraceAddress(&devInfoData));
@@ -160,7 +165,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
                  "ERROR: SetupDiSetDeviceRegistryProperty() failed. GetLastError=%d. goto cleanup_DeviceInfo",
                  GetLastError());
         QV_DisplayError("SetupDiSetDeviceRegistryProperty");
-        FailureCode();
+        SetFailureCodeIfNone();
         goto cleanup_DeviceInfo;
     }
     QV_TRACE(kFunction, " ret  SetupDiSetDeviceRegistryProperty()\n");
@@ -170,7 +175,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         QV_TRACE(kFunction, "ERROR: SetupDiCallClassInstaller() failed. GetLastError=%d. goto cleanup_DeviceInfo",
                  GetLastError());
         QV_DisplayError("SetupDiCallClassInstaller(DIF_REGISTERDEVICE)");
-        FailureCode();
+        SetFailureCodeIfNone();
         goto cleanup_DeviceInfo;
     }
     QV_TRACE(kFunction, " ret  SetupDiCallClassInstaller()\n");
@@ -181,9 +186,7 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
         OSVERSIONINFOA versionInfo;
         memset(&versionInfo, 0, sizeof(versionInfo));
         versionInfo.dwOSVersionInfoSize = sizeof(versionInfo);
-#ifdef _MSC_VER
-#pragma warning(suppress : 4996)  // GetVersionExA is deprecated
-#endif
+        QV_ALLOW_DEPRECATED_CALL
         if (!GetVersionExA(&versionInfo)) {
             QV_TRACE(kFunction, "ERROR: GetVersionEx() failed. GetLastError=%d\n", GetLastError());
         } else if (versionInfo.dwMajorVersion > 6 ||
@@ -204,7 +207,8 @@ BOOL QV_InstallRootEnumeratedDriver(LPCSTR pszHardwareId, LPCSTR pszInfFile, PBO
     } else {
         QV_TRACE(kFunction, "ERROR: UpdateDriverForPlugAndPlayDevices() failed. GetLastError=%d", GetLastError());
         QV_DisplayError("UpdateDriverForPlugAndPlayDevices");
-        DWORD dwInstallError = FailureCode();
+        SetFailureCodeIfNone();
+        DWORD dwInstallError = GetLastError();
         QV_TRACE(kFunction, " call SetupDiCallClassInstaller(DIF_REMOVE)\n");
         if (!SetupDiCallClassInstaller(DIF_REMOVE, hDevInfo, &devInfoData)) {
             QV_DisplayError("SetupDiCallClassInstaller(REMOVE)");
@@ -300,7 +304,6 @@ DWORD QV_RegisterMirrorDriver(const CInstallInformation* pInstallInformation) {
 
     // The system keeps its own copy of the INF; it must not stay read-only.
     char szOemInfFile[MAX_PATH];
-    memset(szOemInfFile, 0, sizeof(szOemInfFile));
     DWORD dwOemInfFileSize = MAX_PATH;
     QV_GetOEMInfFileName(szOemInfFile, &dwOemInfFileSize);
     QV_RemoveReadOnlyAttribute(szOemInfFile);

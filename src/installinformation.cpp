@@ -8,14 +8,12 @@
 
 namespace {
 
-// Copies a text with its terminator into a MAX_PATH field, or refuses it.
+// Copies a text into a MAX_PATH field, or refuses it.
 DWORD StoreText(char (&szField)[MAX_PATH], LPCSTR pszText, LPCSTR pszFieldName) {
-    int nLength = lstrlenA(pszText);
-    if (nLength + 1 > MAX_PATH) {
-        QV_DebugPrint("BuffSize(%s)=%d, Need=%d\n", pszFieldName, MAX_PATH, nLength);
+    if (!QV_CopyString(szField, pszText)) {
+        QV_DebugPrint("BuffSize(%s)=%d, Need=%d\n", pszFieldName, MAX_PATH, lstrlenA(pszText));
         return ERROR_INVALID_PARAMETER;
     }
-    memcpy(szField, pszText, static_cast<size_t>(nLength) + 1);
     return ERROR_SUCCESS;
 }
 

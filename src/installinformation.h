@@ -22,7 +22,7 @@ public:
     DWORD GetOperationType() const;
 
     // The setters refuse a text of MAX_PATH characters or more with
-    // ERROR_INVALID_PARAMETER and keep the field as it was.
+    // ERROR_INVALID_PARAMETER and leave the field empty.
     DWORD SetInstImageDir(LPCSTR pszInstImageDir);
     LPCSTR GetInstImageDir() const;
     int GetInstImageDirLength() const;

@@ -4,7 +4,6 @@
 #include "install.h"
 #include "uninstall.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -38,7 +37,7 @@ void SetDefaultLogFileName(CInstallInformation* pInstallInformation) {
     szTempPath[MAX_PATH - 1] = '\0';
 
     char szLogFileName[MAX_PATH + sizeof("\\" QV_DEFAULT_LOG_FILE)];
-    snprintf(szLogFileName, sizeof(szLogFileName), "%s\\%s", szTempPath, QV_DEFAULT_LOG_FILE);
+    QV_BuildPath(szLogFileName, szTempPath, QV_DEFAULT_LOG_FILE);
     pInstallInformation->SetLogFileName(szLogFileName);
 }
 

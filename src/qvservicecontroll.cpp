@@ -18,19 +18,15 @@ CqvServiceControll::CqvServiceControll(LPCSTR pszServiceName) {
     hSCManager = NULL;
     hService = NULL;
     dwLastError = ERROR_SUCCESS;
-    memset(szServiceName, 0, sizeof(szServiceName));
 
     hSCManager = OpenSCManagerA(NULL, NULL, SC_MANAGER_ALL_ACCESS);
     if (hSCManager == NULL) {
-        ReportFailure("CqvServiceControll", "ERROR: OpenSCManager(Err=%d)\n");
+        ReportFailure("CqvServiceControll", "OpenSCManager");
     }
 
     // A name that does not fit is not cut into the name of another service:
     // the field stays empty, and opening the service fails.
-    int nLength = lstrlenA(pszServiceName);
-    if (nLength < MAX_PATH) {
-        memcpy(szServiceName, pszServiceName, static_cast<size_t>(nLength) + 1);
-    }
+    QV_CopyString(szServiceName, pszServiceName);
 }
 
 CqvServiceControll::~CqvServiceControll() {
@@ -45,9 +41,9 @@ CqvServiceControll::~CqvServiceControll() {
     memset(szServiceName, 0, sizeof(szServiceName));
 }
 
-void CqvServiceControll::ReportFailure(LPCSTR pszFunction, LPCSTR pszFormat) {
+void CqvServiceControll::ReportFailure(LPCSTR pszFunction, LPCSTR pszCall) {
     dwLastError = GetLastError();
-    QV_TRACE(pszFunction, pszFormat, dwLastError);
+    QV_TRACE(pszFunction, "ERROR: %s(Err=%d)\n", pszCall, dwLastError);
     QV_FormatErrorCode(dwLastError);
 }
 
@@ -55,7 +51,7 @@ DWORD CqvServiceControll::qvOpenService() {
     QV_TRACE("qvOpenService", " --> CqvServiceControll::qvOpenService()\n");
     hService = OpenServiceA(hSCManager, szServiceName, SERVICE_ALL_ACCESS);
     if (hService == NULL) {
-        ReportFailure("qvOpenService", "ERROR: OpenService(Err=%d)\n");
+        ReportFailure("qvOpenService", "OpenService");
         return dwLastError;
     }
     return ERROR_SUCCESS;
@@ -71,21 +67,21 @@ void CqvServiceControll::qvStopService() {
     SERVICE_STATUS status;
     memset(&status, 0, sizeof(status));
     if (!QueryServiceStatus(hService, &status)) {
-        ReportFailure(kFunction, "ERROR: QueryServiceStatus(Err=%d)\n");
+        ReportFailure(kFunction, "QueryServiceStatus");
         return;
     }
     if (status.dwCurrentState == SERVICE_STOPPED) {
         return;
     }
     if (!ControlService(hService, SERVICE_CONTROL_STOP, &status)) {
-        ReportFailure(kFunction, "ERROR: ControlService(Err=%d)\n");
+        ReportFailure(kFunction, "ControlService");
         return;
     }
 
     for (DWORD dwQuery = 1; dwQuery <= kStopPollLimit; ++dwQuery) {
         memset(&status, 0, sizeof(status));
         if (!QueryServiceStatus(hService, &status)) {
-            ReportFailure(kFunction, "ERROR: QueryServiceStatus(Err=%d)\n");
+            ReportFailure(kFunction, "QueryServiceStatus");
         } else if (status.dwCurrentState == SERVICE_STOPPED) {
             QV_TRACE(kFunction, "  Service stopped successfully.\n");
             break;
@@ -101,7 +97,7 @@ DWORD CqvServiceControll::qvDeleteService() {
         return ERROR_SUCCESS;
     }
     if (!DeleteService(hService)) {
-        ReportFailure("qvDeleteService", "ERROR: DeleteService(Err=%d)\n");
+        ReportFailure("qvDeleteService", "DeleteService");
         return dwLastError;
     }
     return ERROR_SUCCESS;

@@ -20,8 +20,9 @@ public:
     DWORD qvDeleteService();
 
 private:
-    // Keeps the code of a failed call, traces it and reports its text.
-    void ReportFailure(LPCSTR pszFunction, LPCSTR pszFormat);
+    // Keeps the code of a failed call, traces it with the call's name and
+    // reports its text.
+    void ReportFailure(LPCSTR pszFunction, LPCSTR pszCall);
 
     SC_HANDLE hSCManager;
     SC_HANDLE hService;

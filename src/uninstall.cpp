@@ -5,7 +5,6 @@
 #include "qvservicecontroll.h"
 #include "variant.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -24,8 +23,9 @@ const char kReinstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Rein
 const char kMirrorHardwareId[] = QV_MIRROR_HARDWARE_ID;
 
 // Reads a string value into a zero-filled buffer of *pcbData bytes; *pcbData
-// receives the size read. A value that fills the buffer without a terminator
-// does not fit as a string: ERROR_MORE_DATA, and the buffer is left empty.
+// receives the size read, or on ERROR_MORE_DATA the size needed. A value that
+// fills the buffer without a terminator does not fit as a string either:
+// ERROR_MORE_DATA. The buffer is left empty on failure.
 LONG ReadStringValue(HKEY hKey, LPCSTR pszValueName, LPSTR pszBuffer, LPDWORD pcbData) {
     const DWORD cbBuffer = *pcbData;
     memset(pszBuffer, 0, cbBuffer);
@@ -39,20 +39,30 @@ LONG ReadStringValue(HKEY hKey, LPCSTR pszValueName, LPSTR pszBuffer, LPDWORD pc
     return lResult;
 }
 
-LONG ReadStringValue(HKEY hKey, LPCSTR pszValueName, LPSTR pszBuffer, DWORD cbBuffer) {
-    return ReadStringValue(hKey, pszValueName, pszBuffer, &cbBuffer);
-}
-
 // Hands a finished path to the caller, whose size must exceed its length.
 DWORD ReturnPath(LPCSTR pszFunction, LPCSTR pszPath, LPSTR pszResult, LPDWORD pdwSize) {
-    DWORD dwLength = static_cast<DWORD>(lstrlenA(pszPath));
-    if (*pdwSize <= dwLength) {
-        QV_TRACE(pszFunction, "Buffer size [%d] is too small. Need [%d]\n", *pdwSize, dwLength);
-        *pdwSize = dwLength;
-        return ERROR_INSUFFICIENT_BUFFER;
+    if (QV_CopyString(pszResult, *pdwSize, pszPath)) {
+        return ERROR_SUCCESS;
     }
-    memcpy(pszResult, pszPath, dwLength + 1);
-    return ERROR_SUCCESS;
+    DWORD dwLength = static_cast<DWORD>(lstrlenA(pszPath));
+    QV_TRACE(pszFunction, "Buffer size [%d] is too small. Need [%d]\n", *pdwSize, dwLength);
+    *pdwSize = dwLength;
+    return ERROR_INSUFFICIENT_BUFFER;
+}
+
+// The Windows folder, or with bSystemFolder the system folder; 0, or the
+// error, traced under the caller's name, when the platform gives none that fits.
+DWORD LookUpFolder(LPCSTR pszFunction, BOOL bSystemFolder, char (&szFolder)[MAX_PATH]) {
+    UINT cchFolder =
+        bSystemFolder ? GetSystemDirectoryA(szFolder, MAX_PATH) : GetWindowsDirectoryA(szFolder, MAX_PATH);
+    if (cchFolder != 0 && cchFolder < MAX_PATH) {
+        return ERROR_SUCCESS;
+    }
+    DWORD dwError = cchFolder == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
+    QV_TRACE(pszFunction,
+             bSystemFolder ? "Error: GetSystemDirectory(Err=%d)\n" : "Error: GetWindowsDirectory(Err=%d)\n", dwError);
+    QV_FormatErrorCode(dwError);
+    return dwError;
 }
 
 // An INF named by the registry must be a plain file name in the INF folder.
@@ -104,7 +114,8 @@ DWORD QV_GetAttachToDesktopPath(LPSTR pszRegPath, LPDWORD pdwSize) {
     }
 
     char szVideoId[48];
-    lResult = ReadStringValue(hKey, "VideoID", szVideoId, sizeof(szVideoId));
+    DWORD cbVideoId = sizeof(szVideoId);
+    lResult = ReadStringValue(hKey, "VideoID", szVideoId, &cbVideoId);
     // The value names one key: an empty one, or one with a separator, would
     // make the path the video key of every adapter, or another key.
     if (lResult == ERROR_SUCCESS && (szVideoId[0] == '\0' || strchr(szVideoId, '\\') != NULL)) {
@@ -168,7 +179,8 @@ DWORD QV_GetOEMInfFileName(LPSTR pszOemInfFile, LPDWORD pdwSize) {
         }
 
         char szMatchingDeviceId[MAX_PATH];
-        lResult = ReadStringValue(hSubKey, "MatchingDeviceId", szMatchingDeviceId, sizeof(szMatchingDeviceId));
+        DWORD cbMatchingDeviceId = sizeof(szMatchingDeviceId);
+        lResult = ReadStringValue(hSubKey, "MatchingDeviceId", szMatchingDeviceId, &cbMatchingDeviceId);
         if (lResult != ERROR_SUCCESS) {
             QV_TRACE(kFunction, "[%d] Key=[%s] Error: RegQueryValueEx(Err=%d) Value=%s\n", dwIndex, szSubKey,
                      lResult, "MatchingDeviceId");
@@ -183,7 +195,8 @@ DWORD QV_GetOEMInfFileName(LPSTR pszOemInfFile, LPDWORD pdwSize) {
         }
 
         // The first match ends the search, found or not.
-        lSearch = ReadStringValue(hSubKey, "InfPath", szInfPath, sizeof(szInfPath));
+        DWORD cbInfPath = sizeof(szInfPath);
+        lSearch = ReadStringValue(hSubKey, "InfPath", szInfPath, &cbInfPath);
         if (lSearch != ERROR_SUCCESS) {
             QV_TRACE(kFunction, " Error: RegQueryValueEx(Err=%d) Value=%s\n", lSearch, "InfPath");
             QV_FormatErrorCode(static_cast<DWORD>(lSearch));
@@ -205,24 +218,21 @@ DWORD QV_GetOEMInfFileName(LPSTR pszOemInfFile, LPDWORD pdwSize) {
     }
 
     char szWindowsDirectory[MAX_PATH];
-    UINT cchWindowsDirectory = GetWindowsDirectoryA(szWindowsDirectory, MAX_PATH);
-    if (cchWindowsDirectory == 0 || cchWindowsDirectory >= MAX_PATH) {
-        DWORD dwError = cchWindowsDirectory == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-        QV_TRACE(kFunction, "Error: GetWindowsDirectory(Err=%d)\n", dwError);
-        QV_FormatErrorCode(dwError);
-        return dwError;
+    DWORD dwResult = LookUpFolder(kFunction, FALSE, szWindowsDirectory);
+    if (dwResult != ERROR_SUCCESS) {
+        return dwResult;
     }
 
     char szPath[MAX_PATH];
-    int nLength = snprintf(szPath, sizeof(szPath), "%s\\INF\\%s", szWindowsDirectory, szInfPath);
-    if (nLength < 0 || nLength >= MAX_PATH) {
+    if (!QV_CopyString(szPath, szWindowsDirectory) || !QV_AppendString(szPath, "\\INF\\") ||
+        !QV_AppendString(szPath, szInfPath)) {
         QV_TRACE(kFunction, "Error: Path too long. [%s\\INF\\%s]\n", szWindowsDirectory, szInfPath);
         QV_FormatErrorCode(ERROR_FILENAME_EXCED_RANGE);
         return ERROR_FILENAME_EXCED_RANGE;
     }
     QV_TRACE(kFunction, "InfFileName=[%s]\n", szPath);
 
-    DWORD dwResult = ReturnPath(kFunction, szPath, pszOemInfFile, pdwSize);
+    dwResult = ReturnPath(kFunction, szPath, pszOemInfFile, pdwSize);
     if (dwResult == ERROR_SUCCESS) {
         QV_TRACE(kFunction, " <-- QV_GetOEMInfFileName( %s )\n", pszOemInfFile);
     }
@@ -260,12 +270,12 @@ DWORD QV_GetMirrorGuid(QV_GUID_ENTRY** ppHead) {
 
         // A name that does not fit an entry could not be deleted as named.
         char szGuid[sizeof(QV_GUID_ENTRY::szGuid)];
-        if (lstrlenA(szSubKey) >= static_cast<int>(sizeof(szGuid))) {
+        if (!QV_CopyString(szGuid, szSubKey)) {
             QV_TRACE(kFunction, "Error: Key name too long. [%s]\n", szSubKey);
             continue;
         }
-        memcpy(szGuid, szSubKey, static_cast<size_t>(lstrlenA(szSubKey)) + 1);
-        strcat(szSubKey, "\\Video");
+        // Fits: the name is shorter than an entry's.
+        QV_AppendString(szSubKey, "\\Video");
 
         HKEY hKey;
         lResult = RegOpenKeyExA(hVideoKey, szSubKey, 0, KEY_READ, &hKey);
@@ -276,7 +286,8 @@ DWORD QV_GetMirrorGuid(QV_GUID_ENTRY** ppHead) {
         }
 
         char szService[MAX_PATH];
-        lResult = ReadStringValue(hKey, "Service", szService, sizeof(szService));
+        DWORD cbService = sizeof(szService);
+        lResult = ReadStringValue(hKey, "Service", szService, &cbService);
         if (lResult != ERROR_SUCCESS) {
             QV_TRACE(kFunction, "Error: RegQueryValueEx(Err=%d) Value=%s\n", lResult, "Service");
             QV_FormatErrorCode(static_cast<DWORD>(lResult));
@@ -342,7 +353,8 @@ DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR psz
             continue;
         }
 
-        lResult = ReadStringValue(hSubKey, "DeviceDesc", szDeviceDesc, sizeof(szDeviceDesc));
+        DWORD cbDeviceDesc = sizeof(szDeviceDesc);
+        lResult = ReadStringValue(hSubKey, "DeviceDesc", szDeviceDesc, &cbDeviceDesc);
         if (lResult != ERROR_SUCCESS) {
             QV_TRACE(kFunction, "Error: RegQueryValueEx(Err=%d) Value=%s\n", lResult, "DeviceDesc");
             QV_FormatErrorCode(static_cast<DWORD>(lResult));
@@ -404,22 +416,18 @@ DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR psz
 namespace {
 
 // A file to remove: a full path, or a directory and a name joined with one
-// backslash. Traces the removal's entry line; TRUE when the file exists.
-// Empty parts name nothing; a joined path that would not fit is refused
-// (*pdwResult), never cut into the name of another file.
+// backslash; TRUE when the file exists. Empty parts name nothing; a path that
+// would not fit is refused (*pdwResult), never cut into the name of another file.
 bool FindFileToRemove(LPCSTR pszFunction, LPCSTR pszDirectory, LPCSTR pszFile, char (&szPath)[MAX_PATH],
                       DWORD* pdwResult) {
     *pdwResult = ERROR_SUCCESS;
     if (pszDirectory == NULL) {
-        QV_TRACE(pszFunction, " --> %s( %s )\n", pszFunction, pszFile);
-        if (lstrlenA(pszFile) >= MAX_PATH) {
+        if (!QV_CopyString(szPath, pszFile)) {
             QV_TRACE(pszFunction, "Error: Path too long. [%s]\n", pszFile);
             *pdwResult = ERROR_FILENAME_EXCED_RANGE;
             return false;
         }
-        memcpy(szPath, pszFile, static_cast<size_t>(lstrlenA(pszFile)) + 1);
     } else {
-        QV_TRACE(pszFunction, " --> %s( %s, %s )\n", pszFunction, pszDirectory, pszFile);
         if (pszDirectory[0] == '\0' || pszFile[0] == '\0') {
             return false;
         }
@@ -524,12 +532,11 @@ DWORD QV_DeleteRegistry(HKEY hRootKey, LPCSTR pszKeyPath, LPCSTR pszSubKey) {
         }
     } else {
         QV_TRACE(kFunction, " --> QV_DeleteRegistry(0x%x, %s)\n", QV_TraceAddress(hRootKey), pszKeyPath);
-        if (lstrlenA(pszKeyPath) >= MAX_PATH) {
+        if (!QV_CopyString(szFullPath, pszKeyPath)) {
             QV_TRACE(kFunction, "Error: Path too long. [%s]\n", pszKeyPath);
             QV_TRACE(kFunction, " <-- QV_DeleteRegistry(%d)\n", ERROR_FILENAME_EXCED_RANGE);
             return ERROR_FILENAME_EXCED_RANGE;
         }
-        memcpy(szFullPath, pszKeyPath, static_cast<size_t>(lstrlenA(pszKeyPath)) + 1);
     }
 
     DWORD dwResult = QV_DeleteAllSubKey(hRootKey, szFullPath);
@@ -547,6 +554,11 @@ DWORD QV_DeleteRegistry(HKEY hRootKey, LPCSTR pszKeyPath, LPCSTR pszSubKey) {
 
 DWORD QV_RemoveFile(LPCSTR pszDirectory, LPCSTR pszFile) {
     static const char kFunction[] = "QV_RemoveFile";
+    if (pszDirectory == NULL) {
+        QV_TRACE(kFunction, " --> QV_RemoveFile( %s )\n", pszFile);
+    } else {
+        QV_TRACE(kFunction, " --> QV_RemoveFile( %s, %s )\n", pszDirectory, pszFile);
+    }
     char szPath[MAX_PATH];
     DWORD dwResult;
     if (!FindFileToRemove(kFunction, pszDirectory, pszFile, szPath, &dwResult)) {
@@ -565,6 +577,11 @@ DWORD QV_RemoveFile(LPCSTR pszDirectory, LPCSTR pszFile) {
 
 DWORD QV_DeleteFile(LPCSTR pszDirectory, LPCSTR pszFile) {
     static const char kFunction[] = "QV_DeleteFile";
+    if (pszDirectory == NULL) {
+        QV_TRACE(kFunction, " --> QV_DeleteFile( %s )\n", pszFile);
+    } else {
+        QV_TRACE(kFunction, " --> QV_DeleteFile( %s, %s )\n", pszDirectory, pszFile);
+    }
     char szPath[MAX_PATH];
     DWORD dwResult;
     if (!FindFileToRemove(kFunction, pszDirectory, pszFile, szPath, &dwResult)) {
@@ -661,17 +678,6 @@ DWORD QV_UnRegisterService(LPCSTR pszService, BOOL bStop) {
 
 namespace {
 
-// Appends a suffix to a path in a MAX_PATH buffer; FALSE when it would not fit.
-BOOL AppendToPath(char (&szPath)[MAX_PATH], LPCSTR pszSuffix) {
-    size_t cchPath = strlen(szPath);
-    size_t cchSuffix = strlen(pszSuffix);
-    if (cchPath + cchSuffix >= MAX_PATH) {
-        return FALSE;
-    }
-    memcpy(szPath + cchPath, pszSuffix, cchSuffix + 1);
-    return TRUE;
-}
-
 // The system's copy of the INF, then its precompiled form: the same name
 // with ".pnf" for its extension. A name without an extension has none.
 void DeleteOemInf(char (&szOemInfFile)[MAX_PATH]) {
@@ -687,21 +693,9 @@ void DeleteOemInf(char (&szOemInfFile)[MAX_PATH]) {
         return;
     }
     *pszExtension = '\0';
-    if (AppendToPath(szOemInfFile, ".pnf")) {
+    if (QV_AppendString(szOemInfFile, ".pnf")) {
         QV_DeleteFile(NULL, szOemInfFile);
     }
-}
-
-// A folder of the system from GetSystemDirectoryA or GetWindowsDirectoryA
-// (their result given); FALSE, traced, when the platform gave none that fits.
-BOOL GotDirectory(LPCSTR pszCall, UINT cchDirectory) {
-    if (cchDirectory != 0 && cchDirectory < MAX_PATH) {
-        return TRUE;
-    }
-    DWORD dwError = cchDirectory == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
-    QV_TRACE("QV_UnRegisterMirrorDriver", "Error: %s(Err=%d)\n", pszCall, dwError);
-    QV_FormatErrorCode(dwError);
-    return FALSE;
 }
 
 }  // namespace
@@ -713,11 +707,6 @@ DWORD QV_UnRegisterMirrorDriver(void) {
     char szDirectory[MAX_PATH];
     char szReinstallKey[MAX_PATH];
     char szReinstallDirectory[MAX_PATH];
-    memset(szOemInfFile, 0, sizeof(szOemInfFile));
-    memset(szAttachPath, 0, sizeof(szAttachPath));
-    memset(szDirectory, 0, sizeof(szDirectory));
-    memset(szReinstallKey, 0, sizeof(szReinstallKey));
-    memset(szReinstallDirectory, 0, sizeof(szReinstallDirectory));
     QV_GUID_ENTRY* pGuidList = NULL;
     QV_TRACE(kFunction, "===> QV_UnRegisterMirrorDriver()\n");
 
@@ -732,9 +721,9 @@ DWORD QV_UnRegisterMirrorDriver(void) {
 
     DeleteOemInf(szOemInfFile);
 
-    if (GotDirectory("GetSystemDirectory", GetSystemDirectoryA(szDirectory, MAX_PATH))) {
+    if (LookUpFolder(kFunction, TRUE, szDirectory) == ERROR_SUCCESS) {
         QV_RemoveFile(szDirectory, QV_MIRROR_DLL);
-        if (AppendToPath(szDirectory, "\\drivers")) {
+        if (QV_AppendString(szDirectory, "\\drivers")) {
             QV_DeleteFile(szDirectory, QV_MIRROR_SYS);
         }
     }
@@ -757,11 +746,10 @@ DWORD QV_UnRegisterMirrorDriver(void) {
         QV_DeleteRegistry(HKEY_LOCAL_MACHINE, szReinstallKey, NULL);
     }
 
-    memset(szDirectory, 0, sizeof(szDirectory));
-    if (GotDirectory("GetWindowsDirectory", GetWindowsDirectoryA(szDirectory, MAX_PATH)) &&
-        AppendToPath(szDirectory, "\\LastGood\\System32")) {
+    if (LookUpFolder(kFunction, FALSE, szDirectory) == ERROR_SUCCESS &&
+        QV_AppendString(szDirectory, "\\LastGood\\System32")) {
         QV_DeleteFile(szDirectory, QV_MIRROR_DLL);
-        if (AppendToPath(szDirectory, "\\drivers")) {
+        if (QV_AppendString(szDirectory, "\\drivers")) {
             QV_DeleteFile(szDirectory, QV_MIRROR_SYS);
         }
     }

@@ -26,6 +26,9 @@ DWORD QV_GetMirrorGuid(QV_GUID_ENTRY** ppHead);
 // Path of the mirror's video key under the current hardware profile.
 DWORD QV_GetAttachToDesktopPath(LPSTR pszRegPath, LPDWORD pdwSize);
 // The reinstall entry's key path and the folder of its copy of the driver.
+// The folder is read as the "ReinstallString" value, file name and all: its
+// size variable receives the value's size in bytes, terminator included, and
+// a value that does not fit gives ERROR_MORE_DATA instead.
 DWORD QV_GetReinstallRegPath(LPSTR pszRegPath, LPDWORD pdwRegPathSize, LPSTR pszDirectory,
                              LPDWORD pdwDirectorySize);
 

@@ -12,14 +12,12 @@
 #endif
 
 #if QV_VARIANT_X86
-#define QV_PROGRAM_NAME "Dravmelx86"
 #define QV_TRACE_TAG "Dravmelx86"
 #define QV_MIRROR_INF "QVMirror.INF"
 #define QV_MIRROR_DLL "QVMirror.DLL"
 #define QV_MIRROR_SYS "QVMirror.SYS"
 #define QV_MIRROR_PNF "QVMirror.PNF"
 #else
-#define QV_PROGRAM_NAME "Dravmelx64"
 #define QV_TRACE_TAG "INSTx64"
 #define QV_MIRROR_INF "QVMIRx64.INF"
 #define QV_MIRROR_DLL "QVMIRx64.DLL"
