@@ -26,6 +26,7 @@ PROGRAMS = ("Dravmelx64.exe", "untraced.exe")
 VIDEO_KEYS = ("System\\CurrentControlSet\\Control\\Video", "System\\CurrentControlSet\\Hardware Profiles\\"
               "Current\\System\\CurrentControlSet\\Control\\Video")
 SETTLE_SECONDS = 1.5  # Wine goes on starting services after a session's first program
+RUN_SECONDS = 120  # a run still going then is killed
 
 
 def fail(message):
@@ -69,9 +70,11 @@ class Wine:
         beside = os.path.join(os.path.dirname(wine64), "wineserver")
         self.wineserver = beside if os.access(beside, os.X_OK) else shutil.which("wineserver")
         self.base = os.path.join(root, "base")
+        self.errors = os.path.join(root, "wine-stderr.txt")
 
     def make_base(self, template, windows_build, package):
         subprocess.run(["cp", "-a", template, self.base], check=True)
+        self.user = [n for n in os.listdir(os.path.join(self.base, "drive_c", "users")) if n != "Public"][0]
         with open(os.path.join(self.base, "system.reg"), "a", encoding="utf-8") as f:
             f.write("".join("\n[%s] 0\n" % key.replace("\\", "\\\\") for key in VIDEO_KEYS))
         folder = os.path.join(self.base, "drive_c", "Dravmel")
@@ -79,17 +82,40 @@ class Wine:
         for path in ("src/Dravmelx64.exe", "bench/untraced.exe", "bench/idle.exe"):
             shutil.copy2(os.path.join(windows_build, path), folder)
 
-    def run(self, env, program, args):
+    def run(self, env, program, args, expected, what):
+        """Wall seconds of a program's run; fails with its exit code (its low
+        8 bits under Wine), the log records it added and Wine's messages when
+        it does not end with the expected code."""
+        log = os.path.join(env["WINEPREFIX"], "drive_c", "users", self.user, "Temp", "QVDRAVMEL.LOG")
+        before = os.path.getsize(log) if os.path.exists(log) else 0
         # No pipes: Wine's background processes would keep them open. A wait
         # with a timeout would poll every 50 ms: a timer ends a run instead.
-        proc = subprocess.Popen([self.wine64, "C:\\Dravmel\\" + program] + args, env=env, stdin=subprocess.DEVNULL,
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        timer = threading.Timer(120, proc.kill)
-        timer.start()
-        try:
-            return proc.wait()
-        finally:
-            timer.cancel()
+        start = time.perf_counter()
+        with open(self.errors, "wb") as errors:
+            proc = subprocess.Popen([self.wine64, "C:\\Dravmel\\" + program] + args, env=env,
+                                    stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=errors)
+            timer = threading.Timer(RUN_SECONDS, proc.kill)
+            timer.start()
+            try:
+                status = proc.wait()
+            finally:
+                timer.cancel()
+        seconds = time.perf_counter() - start
+        if status == expected:
+            return seconds
+        report = ["%s: %s %s ended with %s under Wine, expected %d" % (
+            what, program, " ".join(args), "a kill after %d s" % RUN_SECONDS if status < 0 else status, expected)]
+        if os.path.exists(log) and os.path.getsize(log) > before:
+            with open(log, "rb") as f:
+                f.seek(before)
+                report.append("records it added to the log:\n" + f.read().decode("latin-1").rstrip())
+        else:
+            report.append("it added no records to the log")
+        with open(self.errors, "rb") as f:
+            wine_errors = f.read().decode("utf-8", "replace").rstrip()
+        if wine_errors:
+            report.append("Wine wrote:\n" + wine_errors[-2000:])
+        fail("\n".join(report))
 
     def measure(self, operation, args, program):
         """Wall seconds of one run in a fresh copy of the base prefix, whose
@@ -105,16 +131,12 @@ class Wine:
             subprocess.run(server + ["-p"], env=env, check=True, timeout=60)
             idle = subprocess.Popen([self.wine64, "C:\\Dravmel\\idle.exe"], env=env, stdin=subprocess.DEVNULL,
                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            first = ("Dravmelx64.exe", OPERATIONS[0][2], 0) if operation == "remove" else ("untraced.exe", [], 87)
-            if self.run(env, first[0], first[1]) != first[2]:
-                fail("the run before the measured one failed")
+            if operation == "remove":
+                self.run(env, "Dravmelx64.exe", OPERATIONS[0][2], 0, "the run before the measured one")
+            else:
+                self.run(env, "untraced.exe", [], 87, "the run before the measured one")
             time.sleep(SETTLE_SECONDS)
-            start = time.perf_counter()
-            status = self.run(env, program, args)
-            seconds = time.perf_counter() - start
-            if status != 0:
-                fail("%s %s ended with %d under Wine" % (program, " ".join(args), status))
-            return seconds
+            return self.run(env, program, args, 0, "the measured run")
         finally:
             for flag in ("-k", "-w"):
                 subprocess.run(server + [flag], env=env, timeout=60)
