@@ -270,8 +270,7 @@ FILETIME CurrentFileTime();
 // The machine. Reset replaces it whole; new subsystems add their state here.
 
 struct FaultPlan {
-    std::map<unsigned, DWORD> nth;   // 1-based call number -> error
-    std::optional<DWORD> every;
+    std::map<unsigned, DWORD> nth;  // 1-based call number -> error
 };
 
 struct Machine {

@@ -155,8 +155,6 @@ size_t LiveAllocationCount();
 // a registry call returns the code and leaves the last-error value alone).
 // Calls are counted from the last Reset; nth is 1-based.
 void FailNthCall(const std::string& call, unsigned nth, DWORD error);
-void FailEveryCall(const std::string& call, DWORD error);
-void ClearFaults();
 unsigned CallCount(const std::string& call);
 // Every fallible platform call made since the last Reset, in order.
 const std::vector<std::string>& CallLog();
