@@ -66,7 +66,9 @@ int RunProgram(const Lines& arguments) {
 }
 
 bool ParseRecord(const std::string& text, Record* record) {
-    static const std::regex form(R"((\d{4}/\d\d/\d\d \d\d:\d\d:\d\d:\d{3}),([^,]*),-?\d+,0,([^,]*),([\s\S]*))");
+    // A message is one line of text, its line ends last: text after them
+    // would be a piece of another record.
+    static const std::regex form(R"((\d{4}/\d\d/\d\d \d\d:\d\d:\d\d:\d{3}),([^,]*),-?\d+,0,([^,]*),([^\r\n]+[\r\n]*))");
     std::smatch match;
     if (!std::regex_match(text, match, form) || match[2] != kTag) return false;
     *record = {match[1], match[3], match[4]};

@@ -101,6 +101,18 @@ TEST_F(TraceTest, RunsAppendWholeTimestampedRecords) {
     EXPECT_EQ(std::count_if(records.begin(), records.end(), [](const Record& r) { return r.function == "main"; }), 2);
 }
 
+// What the log checks rest on: a record cut short, one without a message and
+// text between two records are no whole records.
+TEST(LogTest, OnlyWholeRecordsPass) {
+    const std::string head = "2021/03/01 10:00:00:000," + kTag + ",1,0,main,";
+    std::vector<Record> records;
+    EXPECT_TRUE(SplitLog(head + "one\n" + head + "two" + head + "three\r\n\n", &records));
+    EXPECT_EQ(records.size(), 3u);
+    const Lines torn = {head.substr(0, 30), head, head + "one\n" + head.substr(0, 20) + head + "two\n",
+                        head + "one\nstray text\n" + head + "two\n"};
+    for (const std::string& log : torn) EXPECT_FALSE(SplitLog(log, &records)) << log;
+}
+
 TEST_F(TraceTest, OpeningTheLogTellsWhetherItIsOpen) {
     EXPECT_TRUE(QV_OpenLogFile(""));
     EXPECT_FALSE(QV_OpenLogFile("C:\\Missing\\my.log"));
