@@ -88,6 +88,13 @@ const InstallCase kInstallCases[] = {
          PresentDevice();
      }, 0,
      {"PCI\\VEN_1234\\0"}, {}, {kNewDevice}},
+    // A list that grows between the size query and the read is read again.
+    {"IdListGrowsBetweenReads", [] {
+         PresentDevice();
+         const std::string grown = winsim::MultiString({"PCI\\VEN_1234&SUBSYS_1", "PCI\\VEN_1234", kHardwareId});
+         ASSERT_TRUE(winsim::ChangeHardwareIdsAfterRead("PCI\\VEN_1234\\0", grown));
+     }, 0,
+     {"PCI\\VEN_1234\\0"}, {"QV_FindExistingDevice|  Found! [" + kHardwareId + "]\n", kInstalled}, {kNewDevice}},
     // A property read that keeps asking for no larger a buffer ends the lookup.
     {"PropertyReadThatNeverFits", [] { AddDevice("ROOT\\X\\0", ""); }, kExitInstallFailed, {},
      {"QV_FindExistingDevice|ERROR: SetupDiGetDeviceRegistryProperty(1784)\n",

@@ -240,6 +240,7 @@ struct DeviceNode {
     std::string class_name;
     GUID class_guid{};
     std::map<DWORD, std::string> properties;  // SPDRP_ code -> raw bytes
+    std::optional<std::string> next_hardware_ids;  // what a read of them leaves
     bool present = true;
     bool removed = false;  // taken out of the machine by DIF_REMOVE
     bool registered = false;  // one of the machine's devices
