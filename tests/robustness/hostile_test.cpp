@@ -9,7 +9,8 @@
 namespace {
 
 const std::string kNul(1, '\0');
-const std::string kGuidC = "{CCCCCCCC-2222-3333-4444-555555555555}";
+// Sorts before every other video key: a lookup must pass over it, not stop.
+const std::string kGuidC = "{00000000-2222-3333-4444-555555555555}";
 const std::string kBackup9 = "C:\\Windows\\System32\\ReinstallBackups\\0009\\DriverFiles";
 
 std::string Key(const std::string& parent, const std::string& name) { return parent + "\\" + name; }
@@ -114,21 +115,24 @@ const std::string kName31(31, '0'), kName32(32, '0'), kVideo47(47, 'k'), kVideo4
 const std::string kReinstall207 = "0000" + std::string(203, 'r');  // a key path of 259
 const std::string kReinstall208 = kReinstall207 + "r";
 const std::string kOtherFolder = "C:\\Windows\\System32\\ReinstallBackups\\0001\\DriverFiles";
+const std::string kDotted = std::string(241, 'q') + ".";  // a file name that loses its dot, as on Windows
 const std::string kRelative = "Windows\\System32\\ReinstallBackups\\0001\\DriverFiles\\x.inf";
 
 const RemovalCase kRemovalCases[] = {
-    {"WellFormedInstallation", [] {}, 0, {}, {}},
     // Display-class sub-keys: the first whose MatchingDeviceId is the ID names the INF copy.
     {"ClassKeyNameOf31IsRead", ClassKey(kName31, kHardwareId + kNul), kOemPart, {{}, kOem9}, {}},
     {"ClassKeyNameOf32EndsTheSearch", ClassKey(kName32, kHardwareId + kNul), kOemPart, {}, {kClassEnumEnded}},
-    {"MatchingIdUnterminatedOf260IsPassedOver", ClassKey("0001", kHardwareId + std::string(260 - kHardwareId.size(), 'z')), 0, {},
+    {"MatchingIdUnterminatedOf260IsPassedOver", ClassKey("0001", kHardwareId + std::string(237, 'z')), 0, {},
      {{"QV_GetOEMInfFileName", "[1] Key=[0001] Error: RegQueryValueEx(Err=234) Value=MatchingDeviceId\n"}}},
     {"MatchingIdTerminatedWithin260Matches", ClassKey("0001", Filled(kHardwareId, 260)), kOemPart, {{}, kOem9}, {}},
-    {"MatchingIdOf261IsPassedOver", ClassKey("0001", Filled(kHardwareId, 261)), 0, {}, {}},
     {"InfPathUnterminatedOf260IsNotRead", InfPath(std::string(256, 'q') + ".inf"), kOemPart, {}, {}},
     // C:\Windows\INF\ and a name of 245 would be 260: refused, never cut to the decoy of 244.
-    {"InfPathMakingAPathOf260", InfPath(std::string(241, 'q') + ".inf" + kNul, {kInfFolder + "\\" + std::string(241, 'q') + ".in"}),
-     kOemPart, {}, {}},
+    {"InfPathMakingAPathOf260",
+     InfPath(std::string(241, 'q') + ".inf" + kNul, {kInfFolder + "\\" + std::string(241, 'q') + ".in"}), kOemPart, {},
+     {}},
+    // Its .pnf would be 260: the INF copy goes, and nothing is written past the path's buffer.
+    {"InfPathWhosePnfWouldBe260", InfPath(kDotted + kNul, {kInfFolder + "\\" + kDotted}), kOemPart,
+     {{}, {kInfFolder + "\\" + kDotted.substr(0, 241)}}, {}},
     {"InfPathTerminatedWithin260IsRead", InfPath(Filled("oem7.inf", 260)), 0, {}, {}},
     {"EmptyInfPath", InfPath(""), kOemPart, {}, {}},
     {"InfPathWithoutExtension", InfPath("oem7" + kNul), kOemPart, {{}, {kInfFolder + "\\oem7"}}, {}},
@@ -145,7 +149,6 @@ const RemovalCase kRemovalCases[] = {
     {"ServiceUnterminatedOf260IsPassedOver", VideoKey(kGuidC, "QVMIRROR" + std::string(252, 'z')), 0, {},
      {{"QV_GetMirrorGuid", "Error: RegQueryValueEx(Err=234) Value=Service\n"}}},
     {"ServiceTerminatedWithin260Matches", VideoKey(kGuidC, Filled("qvmirror", 260)), 0, {{Key(kVideoKey, kGuidC)}}, {}},
-    {"ServiceUnterminatedMatches", VideoKey(kGuidC, "QVMIRROR"), 0, {{Key(kVideoKey, kGuidC)}}, {}},
     // VideoID names one key below the profile's Video key, which holds every adapter.
     {"VideoIdOf47", VideoId(std::string(47, 'v'), std::string(47, 'v')), kProfilePart,
      {{Key(kProfileVideoKey, std::string(47, 'v'))}}, {}},
@@ -165,21 +168,20 @@ const RemovalCase kRemovalCases[] = {
      {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=DeviceDesc\n"}}},
     {"DeviceDescTerminatedWithin260Matches", ReinstallEntry("0002", Filled(kDeviceDesc, 260)), kReinstallPart,
      {{Key(kReinstallKey, "0002")}, kBackup9Files}, {}},
-    {"DeviceDescUnterminatedMatches", ReinstallEntry("0002", kDeviceDesc), kReinstallPart,
-     {{Key(kReinstallKey, "0002")}, kBackup9Files}, {}},
     {"ReinstallStringUnterminatedOf260IsNotRead", ReinstallString("C:\\" + std::string(251, 'd') + "\\x.inf"),
      kReinstallPart, {}, {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=ReinstallString\n"}}},
     {"ReinstallStringOf259LeavesNoFileThatFits", ReinstallString("C:\\" + std::string(250, 'd') + "\\x.inf" + kNul),
      kReinstallPart, {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringUnterminatedIsRead", ReinstallString(kBackup + "\\" + kInf), 0, {}, {}},
     {"ReinstallStringEmpty", ReinstallString(""), kReinstallPart, {}, NoFolder("")},
-    {"ReinstallStringNameOnly", ReinstallString("oem7" + kNul), kReinstallPart, {}, NoFolder("oem7")},
     {"ReinstallStringLeadingBackslashOnly", ReinstallString("\\x.inf" + kNul), kReinstallPart, {},
      NoFolder("\\x.inf")},
     {"ReinstallStringAtADriveRoot", ReinstallString("C:\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}, In("C:", {kDll, kSys, kInf, kPnf})}, {}},
     {"ReinstallStringOtherFolder", ReinstallString(kOtherFolder + "\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}, In(kOtherFolder, {kDll, kSys, kInf, kPnf})}, {}},
+    {"ReinstallStringOnAShare", ReinstallString("\\\\server\\share\\x.inf" + kNul), kReinstallPart,
+     {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringOnLowerCaseDrive", ReinstallString("a:\\x\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringOnDriveOfADigit", ReinstallString("1:\\x\\x.inf" + kNul), kReinstallPart, {},
