@@ -57,7 +57,8 @@ TEST_P(CommandLineTest, ExitCodeDebuggerLinesAndLog) {
     const CommandLineCase& c = GetParam();
     PutPackage();
     EXPECT_EQ(RunProgram(c.arguments), c.exitCode);
-    EXPECT_EQ(DebuggerLines(), Join({"->main(argc=" + std::to_string(c.arguments.size() + 1) + ")\n"}, c.debuggerLines));
+    const std::string entry = "->main(argc=" + std::to_string(c.arguments.size() + 1) + ")\n";
+    EXPECT_EQ(DebuggerLines(), Join({entry}, c.debuggerLines));
     for (const std::string& log : {kDefaultLog, std::string("C:\\my.log"), std::string("C:\\first.log")}) {
         const auto contents = winsim::FileContents(log);
         EXPECT_EQ(contents.has_value(), log == c.log) << log;

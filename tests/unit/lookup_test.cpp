@@ -104,6 +104,8 @@ TEST_F(RemovalStepTest, NothingNamedNothingRemoved) {
     EXPECT_EQ(QV_DeleteRegistry(NULL, kVideoKey.c_str(), ""), 0u);
     EXPECT_EQ(QV_DeleteRegistry(NULL, kVideoKey.c_str(), std::string(220, 'k').c_str()), 2u) << "259: looked for";
     EXPECT_EQ(QV_DeleteRegistry(NULL, kVideoKey.c_str(), std::string(221, 'k').c_str()), 206u);
+    EXPECT_EQ(QV_DeleteRegistry(NULL, (kVideoKey + "\\" + std::string(220, 'k')).c_str(), NULL), 2u);
+    EXPECT_EQ(QV_DeleteRegistry(NULL, (kVideoKey + "\\" + std::string(221, 'k')).c_str(), NULL), 206u);
     EXPECT_EQ(QV_DeleteAllSubKey(NULL, ""), 0u);
     EXPECT_EQ(QV_DeleteFile("", kDll.c_str()), 0u);
     EXPECT_EQ(QV_DeleteFile(kSystemFolder.c_str(), ""), 0u);
@@ -139,11 +141,14 @@ TEST_F(RemovalStepTest, UndeletableSubKeyIsPassedOver) {
     const std::string root = kVideoKey + "\\{X}";
     for (const char* key : {"\\a\\b\\c", "\\a\\e", "\\d\\f"}) ASSERT_TRUE(winsim::CreateRegistryKey(root + key));
     ASSERT_TRUE(winsim::DenyRegistryAccess(root + "\\a\\b", KEY_ALL_ACCESS));
-    EXPECT_EQ(QV_DeleteRegistry(HKEY_LOCAL_MACHINE, kVideoKey.c_str(), "{X}"), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    for (const char* key : {"", "\\a", "\\a\\b", "\\a\\b\\c"}) EXPECT_TRUE(winsim::RegistryKeyExists(root + key)) << key;
+    const DWORD denied = ERROR_ACCESS_DENIED;
+    EXPECT_EQ(QV_DeleteRegistry(HKEY_LOCAL_MACHINE, kVideoKey.c_str(), "{X}"), denied);
+    for (const char* key : {"", "\\a", "\\a\\b", "\\a\\b\\c"}) {
+        EXPECT_TRUE(winsim::RegistryKeyExists(root + key)) << key;
+    }
     for (const char* key : {"\\a\\e", "\\d"}) EXPECT_FALSE(winsim::RegistryKeyExists(root + key)) << key;
     EXPECT_TRUE(Traced("QV_DeleteAllSubKey", "Error: RegDeleteKey(Err=5) Key=b\n"));
-    EXPECT_EQ(QV_DeleteAllSubKey(HKEY_LOCAL_MACHINE, (root + "\\a\\b").c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(QV_DeleteAllSubKey(HKEY_LOCAL_MACHINE, (root + "\\a\\b").c_str()), denied);
 }
 
 }  // namespace
