@@ -148,7 +148,6 @@ const RemovalCase kRemovalCases[] = {
      {{"QV_GetMirrorGuid", "Error: Key name too long. [" + kVideo48 + "]\n"}}},
     {"ServiceUnterminatedOf260IsPassedOver", VideoKey(kGuidC, "QVMIRROR" + std::string(252, 'z')), 0, {},
      {{"QV_GetMirrorGuid", "Error: RegQueryValueEx(Err=234) Value=Service\n"}}},
-    {"ServiceTerminatedWithin260Matches", VideoKey(kGuidC, Filled("qvmirror", 260)), 0, {{Key(kVideoKey, kGuidC)}}, {}},
     // VideoID names one key below the profile's Video key, which holds every adapter.
     {"VideoIdOf47", VideoId(std::string(47, 'v'), std::string(47, 'v')), kProfilePart,
      {{Key(kProfileVideoKey, std::string(47, 'v'))}}, {}},
@@ -166,8 +165,6 @@ const RemovalCase kRemovalCases[] = {
     {"DeviceDescUnterminatedOf260IsPassedOver",
      ReinstallEntry("0002", kDeviceDesc + std::string(260 - kDeviceDesc.size(), 'z')), 0, {},
      {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=DeviceDesc\n"}}},
-    {"DeviceDescTerminatedWithin260Matches", ReinstallEntry("0002", Filled(kDeviceDesc, 260)), kReinstallPart,
-     {{Key(kReinstallKey, "0002")}, kBackup9Files}, {}},
     {"ReinstallStringUnterminatedOf260IsNotRead", ReinstallString("C:\\" + std::string(251, 'd') + "\\x.inf"),
      kReinstallPart, {}, {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=ReinstallString\n"}}},
     {"ReinstallStringOf259LeavesNoFileThatFits", ReinstallString("C:\\" + std::string(250, 'd') + "\\x.inf" + kNul),

@@ -119,22 +119,6 @@ TEST_F(RemovalStepTest, NothingNamedNothingRemoved) {
     EXPECT_TRUE(winsim::PendingFileOperations().empty());
 }
 
-// A file the search cannot tell about stays, and the log says why.
-TEST_F(RemovalStepTest, FailedSearchIsNoMissingFile) {
-    PutInstallation();
-    winsim::FailNthCall("FindFirstFileA", 1, ERROR_ACCESS_DENIED);
-    EXPECT_EQ(QV_DeleteFile(kSystemFolder.c_str(), kDll.c_str()), static_cast<DWORD>(ERROR_ACCESS_DENIED));
-    EXPECT_TRUE(Traced("QV_DeleteFile", "Error: FindFirstFile(Err=5)\n"));
-    EXPECT_TRUE(winsim::Exists(kSystemFolder + "\\" + kDll));
-    const std::string held = kSystemFolder + "\\drivers\\" + kSys;
-    ASSERT_TRUE(winsim::SetFileInUse(held));
-    EXPECT_EQ(QV_DeleteFile(NULL, held.c_str()), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
-    EXPECT_TRUE(QV_RemoveReadOnlyAttribute((kSystemFolder + "\\" + kDll).c_str()));
-    EXPECT_FALSE(QV_RemoveReadOnlyAttribute("C:\\Missing\\x.dll"));
-    EXPECT_EQ(QV_DeleteFile(kLastGoodFolder.c_str(), kDll.c_str()), 0u) << "read-only";
-    EXPECT_FALSE(winsim::Exists(kLastGoodFolder + "\\" + kDll));
-}
-
 // A sub-key that cannot be deleted is passed over: the rest goes, the loop
 // ends, and the keys above it stay with the error reported.
 TEST_F(RemovalStepTest, UndeletableSubKeyIsPassedOver) {

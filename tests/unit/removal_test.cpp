@@ -61,18 +61,6 @@ TEST_F(RemovalTest, FullInstallationGoesInTheFixedOrder) {
     EXPECT_EQ(Unexpected(before, Take(), Expected(0)), Lines{});
 }
 
-TEST_F(RemovalTest, CleanMachineEndsWithZeroAndLosesNothing) {
-    const Snapshot before = Take();
-    EXPECT_EQ(RunProgram({"/R", "/L:C:\\my.log"}), 0);
-    winsim::Restart();
-    EXPECT_EQ(Unexpected(before, Take(), Removal{}), Lines{});
-    EXPECT_TRUE(Traced("QV_GetOEMInfFileName", " <-- QV_GetOEMInfFileName( NOT FOUND ) Ret=259\n"));
-    EXPECT_TRUE(Traced("QV_GetMirrorGuid", "Error: RegOpenKeyEx(Err=2) [" + kVideoKey + "]\n"));
-    EXPECT_TRUE(Traced("QV_GetReinstallRegPath", "Error: RegOpenKeyEx(Err=2) [" + kReinstallKey + "]\n"));
-    EXPECT_TRUE(Traced("qvOpenService", "ERROR: OpenService(Err=1060)\n"));
-    EXPECT_TRUE(Traced("main", "Process return. (Ret=0)\n"));
-}
-
 // Files in use and a running service wait for the restart; a second removal
 // before it finds only what waits, and ends with 0 as well.
 TEST_F(RemovalTest, WhatIsInUseGoesAtTheRestart) {
