@@ -236,7 +236,7 @@ Lines RunScenario(const Scenario& scenario, const Fault& fault, const Lines& bas
     const std::string contents = winsim::FileContents(log).value_or("");
     std::vector<Record> records;
     if (!SplitLog(contents, &records)) broken.push_back("the log holds a piece that is no whole record");
-    if (contents != ExpectedLog(prior, opens)) broken.push_back("the log is not the earlier log and this run's records");
+    if (contents != ExpectedLog(prior, opens)) broken.push_back("the log is not the earlier log and the run's records");
     const std::string last = "Process return. (Ret=" + std::to_string(exitCode) + ")\n";
     const bool ends = records.size() > 0 && records.back().function == "main" && records.back().message == last;
     if (opens && fault.call != "WriteFile" && !ends) broken.push_back("the log does not end with main's return");

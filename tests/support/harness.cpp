@@ -226,11 +226,15 @@ Removal Expected(unsigned keptParts) {
         removal.keys.push_back(kMirrorClassKey);
     }
     if (wanted(kServicePart)) removal.keys.push_back(kServiceKey);
-    if (wanted(kOemPart)) removal.files.insert(removal.files.end(), {kInfFolder + "\\oem7.inf", kInfFolder + "\\oem7.pnf"});
+    if (wanted(kOemPart)) {
+        removal.files.insert(removal.files.end(), {kInfFolder + "\\oem7.inf", kInfFolder + "\\oem7.pnf"});
+    }
     if (wanted(kSystemPart)) {
         removal.files.insert(removal.files.end(), {kSystemFolder + "\\" + kDll, kSystemFolder + "\\drivers\\" + kSys});
     }
-    if (wanted(kVideoPart)) removal.keys.insert(removal.keys.end(), {kVideoKey + "\\" + kGuidA, kVideoKey + "\\" + kGuidB});
+    if (wanted(kVideoPart)) {
+        removal.keys.insert(removal.keys.end(), {kVideoKey + "\\" + kGuidA, kVideoKey + "\\" + kGuidB});
+    }
     if (wanted(kProfilePart)) removal.keys.push_back(kProfileVideoKey + "\\" + kGuidA);
     if (wanted(kReinstallPart)) {
         removal.keys.push_back(kReinstallKey + "\\0003");
