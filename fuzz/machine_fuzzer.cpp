@@ -31,7 +31,8 @@ void RequireOnlyNamedRemoved(const Snapshot& before, const Snapshot& after, cons
     Lines keys = Expected(0).keys;
     keys.push_back(kSlots[2].key.substr(0, kSlots[2].key.rfind('\\')));
     keys.push_back(kReinstallKey + "\\0002");
-    for (const auto& [key, values] : before.keys) {
+    for (const auto& entry : before.keys) {
+        const std::string& key = entry.first;
         auto named = [&key](const std::string& root) { return Within(key, Upper(root)); };
         const bool may = std::any_of(keys.begin(), keys.end(), named) || Below(key, Upper(kProfileVideoKey));
         Require(after.keys.count(key) || may, "removed a key no lookup names: " + key);
