@@ -77,8 +77,8 @@ std::function<void()> ReinstallEntry(const std::string& name, const std::string&
 std::function<void()> ReinstallString(const std::string& bytes) {
     return [=] { Raw(kReinstallKey + "\\0003", "ReinstallString", bytes); };
 }
-// A device listing these hardware-ID bytes, sorting before the mirror's.
-std::function<void()> DeviceListing(const std::string& bytes) {
+// A device listing these hardware-ID bytes (or none), sorting before the mirror's.
+std::function<void()> DeviceListing(const std::optional<std::string>& bytes) {
     return [=] {
         winsim::Device device;
         device.instance_id = "ACPI\\HOSTILE\\0";
@@ -115,7 +115,7 @@ const std::string kName31(31, '0'), kName32(32, '0'), kVideo47(47, 'k'), kVideo4
 const std::string kReinstall207 = "0000" + std::string(203, 'r');  // a key path of 259
 const std::string kReinstall208 = kReinstall207 + "r";
 const std::string kOtherFolder = "C:\\Windows\\System32\\ReinstallBackups\\0001\\DriverFiles";
-const std::string kDotted = std::string(241, 'q') + ".";  // a file name that loses its dot, as on Windows
+const std::string kQs(241, 'q');
 const std::string kRelative = "Windows\\System32\\ReinstallBackups\\0001\\DriverFiles\\x.inf";
 
 const RemovalCase kRemovalCases[] = {
@@ -130,9 +130,10 @@ const RemovalCase kRemovalCases[] = {
     {"InfPathMakingAPathOf260",
      InfPath(std::string(241, 'q') + ".inf" + kNul, {kInfFolder + "\\" + std::string(241, 'q') + ".in"}), kOemPart, {},
      {}},
-    // Its .pnf would be 260: the INF copy goes, and nothing is written past the path's buffer.
-    {"InfPathWhosePnfWouldBe260", InfPath(kDotted + kNul, {kInfFolder + "\\" + kDotted}), kOemPart,
-     {{}, {kInfFolder + "\\" + kDotted.substr(0, 241)}}, {}},
+    // Its .pnf would be 260: the INF copy goes, its name cut at the dot stays, and nothing is written past
+    // the path's buffer.
+    {"InfPathWhosePnfWouldBe260", InfPath(kQs + ".i" + kNul, In(kInfFolder, {kQs + ".i", kQs})), kOemPart,
+     {{}, {kInfFolder + "\\" + kQs + ".i"}}, {}},
     {"InfPathTerminatedWithin260IsRead", InfPath(Filled("oem7.inf", 260)), 0, {}, {}},
     {"EmptyInfPath", InfPath(""), kOemPart, {}, {}},
     {"InfPathWithoutExtension", InfPath("oem7" + kNul), kOemPart, {{}, {kInfFolder + "\\oem7"}}, {}},
@@ -190,6 +191,7 @@ const RemovalCase kRemovalCases[] = {
     {"VideoKeyThatCannotBeOpened", Denied(Key(kVideoKey, kGuidC) + "\\Video"), 0, {}, {}},
     {"ReinstallEntryThatCannotBeOpened", Denied(kReinstallKey + "\\0002"), 0, {}, {}},
     // Hardware-ID lists are read within their bytes and matched string by string.
+    {"DeviceWithoutHardwareIdsIsPassedOver", DeviceListing(std::nullopt), 0, {}, {}},
     {"DeviceListingTheIdAfterOthers", DeviceListing(winsim::MultiString({"PCI\\VEN_1", "ROOT\\X", kHardwareId})), 0,
      {{}, {}, {"ACPI\\HOSTILE\\0"}}, {}},
     {"DeviceListingTheIdWithoutTerminator", DeviceListing("A" + kNul + kHardwareId), 0, {}, {}},
