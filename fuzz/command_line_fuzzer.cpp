@@ -27,15 +27,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Require(winsim::Files() == files, "a refused command line writes no file");
         return 0;
     }
-    Require(Traced("main", "Process return. (Ret=" + std::to_string(exitCode) + ")\n"), "main's closing record");
-    std::string log;
-    for (const std::string& line : lines) {
-        if (line.rfind("szLogFileName=[", 0) == 0) log = line.substr(15, line.size() - 17);
+    const std::string last = "Process return. (Ret=" + std::to_string(exitCode) + ")\n";
+    Require(Traced("main", last), "main's closing record");
+    // The log the rules name: the last "/L:" value, the default for none or an empty one.
+    std::string log = kDefaultLog;
+    for (const std::string& argument : arguments) {
+        if (Upper(argument.substr(0, 3)) == "/L:") log = argument.size() > 3 ? argument.substr(3) : kDefaultLog;
     }
     const auto contents = winsim::FileContents(log);
+    if (!contents) {
+        // Missing only where no log can be opened.
+        HANDLE file = CreateFileA(log.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        Require(file == INVALID_HANDLE_VALUE, "no log where one can be written: " + log);
+        return 0;
+    }
+    // A value is traced as given: one with a line end makes a record of more than one line.
+    auto lineEnd = [](const std::string& argument) { return argument.find_first_of("\r\n") != std::string::npos; };
+    if (std::any_of(arguments.begin(), arguments.end(), lineEnd)) {
+        const std::string closing = ",main," + last;
+        Require(contents->size() >= closing.size() && contents->compare(contents->size() - closing.size(),
+                                                                        closing.size(), closing) == 0,
+                "a log ending with main's record");
+        return 0;
+    }
     std::vector<Record> records;
-    Require(!contents || (SplitLog(*contents, &records) && !records.empty() &&
-                          records.back().message == "Process return. (Ret=" + std::to_string(exitCode) + ")\n"),
+    Require(SplitLog(*contents, &records) && !records.empty() && records.back().message == last,
             "a log of whole records ending with main's");
     return 0;
 }

@@ -22,21 +22,26 @@ const Slot kSlots[] = {
 
 bool Below(const std::string& key, const std::string& parent) { return key != parent && Within(key, parent); }
 
-// What a removal may take, whatever the lookups read: keys below the keys
-// it searches, the service, device keys; files in the INF folder or named as
-// a driver file; devices that list the hardware ID.
+// What a removal may take, whatever the lookups read: the installation, and
+// what a fuzzed value can name: the video key whose Service it is, a profile
+// video key (VideoID), reinstall entry 0002 (DeviceDesc), a file in the INF
+// folder (InfPath), a driver file anywhere (ReinstallString), and a device
+// that lists the hardware ID. The other adapter's entries stay.
 void RequireOnlyNamedRemoved(const Snapshot& before, const Snapshot& after, const Lines& mirrors) {
-    for (const auto& [key, values] : before.keys) {
-        const bool may = Below(key, Upper(kVideoKey)) || Below(key, Upper(kProfileVideoKey)) ||
-                         Below(key, Upper(kReinstallKey)) || Below(key, Upper(kDisplayClassKey)) ||
-                         Within(key, Upper(kServiceKey)) ||
-                         Below(key, "SYSTEM\\CURRENTCONTROLSET\\ENUM");
+    Lines keys = Expected(0).keys;
+    keys.push_back(kSlots[2].key.substr(0, kSlots[2].key.rfind('\\')));
+    keys.push_back(kReinstallKey + "\\0002");
+    for (const auto& entry : before.keys) {
+        const std::string& key = entry.first;
+        auto named = [&key](const std::string& root) { return Within(key, Upper(root)); };
+        const bool may = std::any_of(keys.begin(), keys.end(), named) || Below(key, Upper(kProfileVideoKey));
         Require(after.keys.count(key) || may, "removed a key no lookup names: " + key);
     }
     for (const auto& [file, contents] : before.files) {
-        const std::string name = file.substr(file.rfind('\\') + 1);
-        const bool may = file.rfind(Upper(kInfFolder) + "\\", 0) == 0 || name == Upper(kDll) ||
-                         name == Upper(kSys) || name == Upper(kInf) || name == Upper(kPnf);
+        const size_t slash = file.rfind('\\');
+        const std::string name = file.substr(slash + 1);
+        const bool may = file.substr(0, slash) == Upper(kInfFolder) || name == Upper(kDll) || name == Upper(kSys) ||
+                         name == Upper(kInf) || name == Upper(kPnf);
         Require(after.files.count(file) || may, "removed a file no lookup names: " + file);
     }
     for (const auto& [device, unused] : before.devices) {
@@ -61,8 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     size_t at = 0;
     for (const Slot& slot : kSlots) {
         const size_t end = std::min(input.find('\1', at), input.size());
-        if (at <= input.size()) winsim::SetRegistryValue(slot.key, slot.value, data[0] & 0x80 ? REG_BINARY : REG_SZ,
-                                                         input.substr(at, end - at));
+        const DWORD type = data[0] & 0x80 ? REG_BINARY : REG_SZ;
+        if (at <= input.size()) winsim::SetRegistryValue(slot.key, slot.value, type, input.substr(at, end - at));
         at = end + 1;
     }
     winsim::Device hostile;

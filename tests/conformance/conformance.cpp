@@ -24,14 +24,25 @@ SC_HANDLE g_manager = nullptr;
 std::string g_driver_key;  // the test device's, once its driver is installed
 
 void Equal(long long got, long long want, int line, const char* what) {
-    if (got != want && ++g_failures) std::printf("%s:%d: [%s] %s is %lld, not %lld\n", __FILE__, line, g_check,
-                                                 what, got, want);
+    if (got != want) {
+        ++g_failures;
+        std::printf("%s:%d: [%s] %s is %lld, not %lld\n", __FILE__, line, g_check, what, got, want);
+    }
 }
 void Poison() { SetLastError(0xdeadbeef); }
 #define EQ(got, want) Equal(static_cast<long long>(got), static_cast<long long>(want), __LINE__, #got)
 #define CHECK(cond) Equal((cond) ? 1 : 0, 1, __LINE__, #cond)
+
 // The condition holds after a call made with a poisoned last-error value, which is then this one.
-#define CHECK_ERROR(cond, error) (Poison(), CHECK(cond), EQ(GetLastError(), static_cast<DWORD>(error)))
+template <typename Condition>
+void CheckError(Condition condition, DWORD error, int line, const char* what) {
+    Poison();
+    const bool held = condition();
+    const DWORD last = GetLastError();
+    Equal(held ? 1 : 0, 1, line, what);
+    Equal(last, error, line, "GetLastError()");
+}
+#define CHECK_ERROR(cond, error) CheckError([&] { return static_cast<bool>(cond); }, error, __LINE__, #cond)
 
 std::string In(const std::string& name) { return g_temp + "dravmel-conformance\\" + name; }
 
@@ -45,7 +56,8 @@ bool Put(const std::string& path, const char* data) {
 // What FindFirstFileA gives for a path: 0 when it finds it, else the error.
 DWORD Find(const std::string& path) {
     WIN32_FIND_DATAA found;
-    HANDLE search = (Poison(), FindFirstFileA(path.c_str(), &found));
+    Poison();
+    HANDLE search = FindFirstFileA(path.c_str(), &found);
     return search == INVALID_HANDLE_VALUE ? GetLastError() : !FindClose(search);
 }
 
@@ -105,11 +117,16 @@ bool WithTestDevice(void (*use)(HDEVINFO, SP_DEVINFO_DATA*)) {
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     SP_DEVINFO_DATA device = {sizeof device, {}, 0, 0};
     bool found = false;
-    for (DWORD index = (Poison(), 0); SetupDiEnumDeviceInfo(set, index, &device); Poison(), ++index) {
+    for (DWORD index = 0;; ++index) {
+        Poison();
+        if (!SetupDiEnumDeviceInfo(set, index, &device)) break;
         char ids[1024] = {};
-        if (!SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID, nullptr, (BYTE*)ids, 1000, nullptr))
+        if (!SetupDiGetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID, nullptr, (BYTE*)ids, 1000, nullptr)) {
             EQ(GetLastError(), ERROR_INVALID_DATA);  // no hardware IDs
-        if (!found && (found = !std::strcmp(ids, kId)) && use) use(set, &device);
+        }
+        if (found || std::strcmp(ids, kId) != 0) continue;
+        found = true;
+        if (use) use(set, &device);
     }
     EQ(GetLastError(), ERROR_NO_MORE_ITEMS);
     if (use) EQ(found, true);
@@ -131,7 +148,13 @@ std::string Format(const char* format, ...) {
     return text;
 }
 
-const struct Check { const char* name; const char* left_out_under_wine; void (*run)(); } kChecks[] = {
+struct Check {
+    const char* name;
+    const char* left_out_under_wine;
+    void (*run)();
+};
+
+const Check kChecks[] = {
     {"the log in the temporary folder: OPEN_ALWAYS creates, reopens whole, lets others only read", nullptr, [] {
          CHECK(g_temp.size() > 1 && g_temp.size() < MAX_PATH && g_temp.back() == '\\');
          const std::string log = g_temp + "\\dravmel-conformance.log";  // "\\" as the program joins them
@@ -153,7 +176,8 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
              const UINT length = call(folder, MAX_PATH);
              CHECK(length && length < MAX_PATH && std::strlen(folder) == length && call(folder, length) == length + 1);
          }
-         const std::string manager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager", file = In("driver.sys");
+         const std::string manager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+         const std::string file = In("driver.sys");
          const std::string before = RegBytes(manager, "PendingFileRenameOperations");
          EQ(Find(file), ERROR_FILE_NOT_FOUND);
          EQ(Find(In("missing\\driver.sys")), ERROR_PATH_NOT_FOUND);
@@ -175,9 +199,12 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
          EQ(GetFileAttributesA(file.c_str()), INVALID_FILE_ATTRIBUTES);
 #ifdef _WIN32
          // As it was, so that nothing is deleted at the next start.
-         before.empty() ? RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, manager.c_str(), "PendingFileRenameOperations")
-                        : RegSetKeyValueA(HKEY_LOCAL_MACHINE, manager.c_str(), "PendingFileRenameOperations",
-                                          REG_MULTI_SZ, (before + 'X').data(), before.size());
+         if (before.empty()) {
+             RegDeleteKeyValueA(HKEY_LOCAL_MACHINE, manager.c_str(), "PendingFileRenameOperations");
+         } else {
+             RegSetKeyValueA(HKEY_LOCAL_MACHINE, manager.c_str(), "PendingFileRenameOperations", REG_MULTI_SZ,
+                             (before + 'X').data(), before.size());
+         }
 #endif
      }},
     {"registry keys and values: letter case, missing ones, bytes as stored, the size needed", nullptr, [] {
@@ -204,8 +231,10 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
          EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, (kBase + "\\Tree").c_str(), 0, KEY_ALL_ACCESS, &key), 0);
          char name[32];
          DWORD length;
-         auto at = [&](DWORD index) { return RegEnumKeyExA(key, index, name, &(length = sizeof name), nullptr, nullptr,
-                                                            nullptr, nullptr); };
+         auto at = [&](DWORD index) {
+             length = sizeof name;
+             return RegEnumKeyExA(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
+         };
          EQ(at(0), 0);
          CHECK(length == 31 && name == fits);
          EQ(at(1), ERROR_MORE_DATA);
@@ -228,12 +257,14 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
      }},
     {"registered devices are present; hardware IDs come in two calls, or ERROR_INVALID_DATA for none", nullptr, [] {
          HDEVINFO set = SetupDiCreateDeviceInfoList(&kDisplayClass, nullptr);
-         SP_DEVINFO_DATA device, bare;
+         SP_DEVINFO_DATA device;
+         SP_DEVINFO_DATA bare;
          CHECK(RegisterDevice(set, &device, "Dravmel_Conformance_Id\0") && RegisterDevice(set, &bare, nullptr));
          CHECK_ERROR(!SetupDiGetDeviceRegistryPropertyA(set, &bare, SPDRP_HARDWAREID, nullptr, nullptr, 0, nullptr),
                      ERROR_INVALID_DATA);
          WithTestDevice([](HDEVINFO in, SP_DEVINFO_DATA* found) {
-             DWORD type = 0, size = 0;
+             DWORD type = 0;
+             DWORD size = 0;
              CHECK_ERROR(!SetupDiGetDeviceRegistryPropertyA(in, found, SPDRP_HARDWAREID, &type, nullptr, 0, &size),
                          ERROR_INSUFFICIENT_BUFFER);
              std::string ids(size, 'X');
@@ -241,6 +272,12 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
                    type == REG_MULTI_SZ && ids == std::string(kId, sizeof kId) + '\0');
          });
          CHECK(SetupDiCallClassInstaller(DIF_REMOVE, set, &bare) && SetupDiDestroyDeviceInfoList(set));
+     }},
+    {"SetupCopyOEMInfA with SP_COPY_REPLACEONLY makes no first copy of an INF", "Wine copies it all the same", [] {
+         const std::string inf = In("conf.inf");
+         const DWORD style = SP_COPY_REPLACEONLY;
+         CHECK_ERROR(!SetupCopyOEMInfA(inf.c_str(), nullptr, SPOST_NONE, style, nullptr, 0, nullptr, nullptr),
+                     ERROR_FILE_NOT_FOUND);
      }},
     {"newdev.dll loads from the system folder; the loader's codes for a missing DLL and export", nullptr, [] {
          const DWORD search = LOAD_LIBRARY_SEARCH_SYSTEM32;
@@ -293,7 +330,8 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
          CHECK(Format("%d %x %s", -5, 0xbeefu, "ab").c_str() == std::string("-5 beef ab"));
          CHECK(!Format("%s", std::string(1500, 'a').c_str()).compare(0, 1025, std::string(1023, 'a') + '\0' + 'X'));
          // FormatMessageA allocates a line of system text, or fails with ERROR_MR_MID_NOT_FOUND.
-         char *text = nullptr, *none = nullptr;
+         char* text = nullptr;
+         char* none = nullptr;
          auto message = [](DWORD code, char** text) {
              return FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code,
                                    MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), (LPSTR)text, 0, nullptr);
@@ -322,14 +360,23 @@ int main() {
     if (GetTempPathA(MAX_PATH, temp) < MAX_PATH) g_temp = temp;
     CreateDirectoryA(In("").c_str(), nullptr);
     g_manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    int passed = 0, failed = 0, left_out = 0;
+    int passed = 0;
+    int failed = 0;
+    int left_out = 0;
     for (const Check& check : kChecks) {
         const int before = g_failures;
         g_check = check.name;
-        const bool leave_out = wine && check.left_out_under_wine;
-        if (leave_out) std::printf("left out under Wine: [%s]: %s\n", g_check, check.left_out_under_wine);
-        if (!leave_out) check.run();
-        ++(leave_out ? left_out : g_failures == before ? passed : failed);
+        if (wine && check.left_out_under_wine) {
+            std::printf("left out under Wine: [%s]: %s\n", g_check, check.left_out_under_wine);
+            ++left_out;
+            continue;
+        }
+        check.run();
+        if (g_failures == before) {
+            ++passed;
+        } else {
+            ++failed;
+        }
     }
     for (const std::string& made : g_made) DeleteFileA(made.c_str());
     RemoveDirectoryA(In("").c_str());

@@ -151,10 +151,6 @@ def pending_file_operations(registry):
     return list(zip(entries[::2], entries[1::2]))
 
 
-def split_records(log):
-    return re.findall(r"[^\n]*\n|[^\n]+$", log)
-
-
 def main(*names):
     # The harness options a test may take, then unittest's arguments.
     parser = argparse.ArgumentParser()

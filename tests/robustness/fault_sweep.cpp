@@ -103,14 +103,16 @@ struct Promise {
 // Releases whose refusal leaves the program nothing to do, and an attribute
 // read that falls back to FILE_ATTRIBUTE_NORMAL, are silent by design.
 const std::map<std::string, Promise> kPromises = {
-    {"GetTempPathA", {203, 0, [](const std::string& l, DWORD) { return l == "szLogFileName=[\\QVDRAVMEL.LOG]\n"; }, kNoText}},
+    {"GetTempPathA", {203, 0, [](const std::string& l, DWORD) {
+         return l == "szLogFileName=[\\QVDRAVMEL.LOG]\n";
+     }, kNoText}},
     {"CreateFileA", {ERROR_SHARING_VIOLATION, 0, HoldsCode, kNoText}},
     {"SetFilePointer", {64, 0, HoldsCode, kNoText}},
     {"WriteFile", {112, 0, HoldsCode, kNoText}},
     {"CloseHandle", {ERROR_INVALID_HANDLE, 0, nullptr, kNoText, true}},
-    {"FindFirstFileA", {ERROR_ACCESS_DENIED, kExitFileMissing,
-                        [](const std::string& l, DWORD c) { return !l.find("ERROR: File not Found. [") || HoldsCode(l, c); },
-                        kTextOnRemoval}},
+    {"FindFirstFileA", {ERROR_ACCESS_DENIED, kExitFileMissing, [](const std::string& l, DWORD c) {
+         return !l.find("ERROR: File not Found. [") || HoldsCode(l, c);
+     }, kTextOnRemoval}},
     {"FindClose", {ERROR_INVALID_HANDLE, 0, nullptr, kNoText, true}},
     {"DeleteFileA", {ERROR_ACCESS_DENIED, 0, HoldsCode}},
     {"MoveFileExA", {ERROR_ACCESS_DENIED, 0, HoldsCode}},
@@ -165,6 +167,27 @@ const Promise& PromiseFor(const std::string& call, unsigned nth) {
     return own != kPromises.end() ? own->second : kPromises.at(call);
 }
 
+// The operations whose failure the program reports as "<operation> FAILURE:
+// Code=<code>", with the system's text where there is one; "/R " marks the
+// removal's. Either name of the update: on a new device or a present one.
+const Lines kUpdateReports = {"UpdateDriverForPlugAndPlayDevices", "UpdateDriverForPlugAndPlayDevices."};
+const std::map<std::string, Lines> kReports = {
+    {"SetupDiGetClassDevsA", {"SetupDiGetClassDevs(All Present Devices)"}},
+    {"SetupDiGetINFClassA", {"SetupDiGetINFClass"}},
+    {"SetupDiCreateDeviceInfoList", {"SetupDiCreateDeviceInfoList"}},
+    {"SetupDiCreateDeviceInfoA", {"SetupDiCreateDeviceInfo"}},
+    {"SetupDiSetDeviceRegistryPropertyA", {"SetupDiSetDeviceRegistryProperty"}},
+    {"SetupDiCallClassInstaller", {"SetupDiCallClassInstaller(DIF_REGISTERDEVICE)"}},
+    {"UpdateDriverForPlugAndPlayDevicesA", kUpdateReports},
+    {"LoadLibraryExA", kUpdateReports},
+    {"GetProcAddress", kUpdateReports},
+    {"GetSystemDirectoryA", kUpdateReports},
+    {"/R SetupDiGetClassDevsA", {"GetClassDevs(All Present Devices)"}},
+    {"/R SetupDiEnumDeviceInfo", {"EnumDeviceInfo"}},
+    {"/R SetupDiGetDeviceRegistryPropertyA", {"GetDeviceRegistryProperty"}},
+    {"/R SetupDiCallClassInstaller", {"CallClassInstaller(REMOVE)"}},
+};
+
 // The system's text for a code, as the error reports quote it; "" for a
 // code without one (SetupAPI's own codes).
 std::string SystemText(DWORD code) {
@@ -218,6 +241,7 @@ Lines RunScenario(const Scenario& scenario, const Fault& fault, const Lines& bas
     const std::string log = fault.call == "GetTempPathA" ? "C:\\QVDRAVMEL.LOG" : scenario.log;
     const std::string prior = winsim::FileContents(log).value_or("");
     const Lines mirrors = MirrorDevices();
+    const Snapshot before = Take();
     const size_t firstCall = winsim::CallLog().size();
     if (!fault.call.empty()) winsim::FailNthCall(fault.call, winsim::CallCount(fault.call) + fault.nth, fault.code);
     winsim::ClearDebugOutput();
@@ -236,18 +260,30 @@ Lines RunScenario(const Scenario& scenario, const Fault& fault, const Lines& bas
     const std::string contents = winsim::FileContents(log).value_or("");
     std::vector<Record> records;
     if (!SplitLog(contents, &records)) broken.push_back("the log holds a piece that is no whole record");
-    if (contents != ExpectedLog(prior, opens)) broken.push_back("the log is not the earlier log and this run's records");
+    if (contents != ExpectedLog(prior, opens)) broken.push_back("the log is not the earlier log and the run's records");
+    const std::string last = "Process return. (Ret=" + std::to_string(exitCode) + ")\n";
+    const bool ends = records.size() > 0 && records.back().function == "main" && records.back().message == last;
+    if (opens && fault.call != "WriteFile" && !ends) broken.push_back("the log does not end with main's return");
     if (promise.shows != nullptr && !ended) {
         std::map<std::string, int> known;
         for (const std::string& line : baseline) ++known[line];
-        bool shown = false, explained = false;
+        bool shown = false;
+        bool explained = false;
+        bool reported = false;
         const std::string text = SystemText(fault.code);
+        const std::string code = std::to_string(static_cast<int32_t>(fault.code));
+        const auto report = kReports.find((scenario.install ? "" : "/R ") + fault.call);
         for (const std::string& line : *messages) {
             const bool added = known[line]-- <= 0;
             shown = shown || (added && promise.shows(line, fault.code));
             explained = explained || (added && line.find(text) != std::string::npos);
+            for (const std::string& operation : report != kReports.end() ? report->second : Lines{}) {
+                const std::string owed = operation + " FAILURE: Code=" + code + (text.empty() ? "" : " : " + text);
+                reported = reported || (added && line == owed + "\n");
+            }
         }
         if (!shown) broken.push_back("no new trace line shows the failure");
+        if (report != kReports.end() && !reported) broken.push_back("no report \"<operation> FAILURE: Code=<code>\"");
         const bool textOwed =
             !text.empty() && (promise.text == kText || (promise.text == kTextOnRemoval && !scenario.install));
         if (textOwed && !explained) broken.push_back("no new trace line gives the system's text for the code");
@@ -258,6 +294,14 @@ Lines RunScenario(const Scenario& scenario, const Fault& fault, const Lines& bas
         broken.push_back("a failed installation changed the devices with the hardware ID");
     } else if (!scenario.install && !Traced("QV_UnRegisterMirrorDriver", "<=== QV_UnRegisterMirrorDriver()\n")) {
         broken.push_back("the removal did not run to its end");
+    }
+    if (!scenario.install) {
+        // Whatever failed, only what the lookups can name goes; a handle whose
+        // close failed keeps the machine from restarting.
+        if (winsim::OpenHandleCount() == 0) winsim::Restart();
+        for (const std::string& fault : Unexpected(before, Take(), Expected(0))) {
+            if (fault.rfind("removed: ", 0) == 0) broken.push_back(fault);
+        }
     }
     return broken;
 }
@@ -288,7 +332,8 @@ TEST_P(FaultSweep, EveryCallFailingInTurn) {
         if (call == "RegEnumKeyExA" || call == "SetupDiEnumDeviceInfo") codes.push_back("259");
         for (const std::string& code : codes) {
             const Fault fault{call, nth, static_cast<DWORD>(std::stoul(code))};
-            const std::string run = std::string(scenario.name) + ": " + call + " #" + std::to_string(nth) + " fails with " + code;
+            const std::string run =
+                std::string(scenario.name) + ": " + call + " #" + std::to_string(nth) + " fails with " + code;
             snprintf(g_running, sizeof(g_running), "%s\n", run.c_str());
             alarm(10);
             const Lines broken = RunScenario(scenario, fault, baseline, &runCalls, &runMessages);
@@ -312,22 +357,22 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::ValuesIn(kScenarios),
 // "/A" then "/R", or a new "/R") and a restart must leave the machine as a
 // complete run leaves it; what they cannot repair the README's table names.
 
-// What the machine holds beyond the expected one, by name, with the
-// installation's particular names made general; keys below another left out.
-std::string Leftover(const Snapshot& expected, const Snapshot& actual) {
+// What one machine holds beyond the other, by name, with the installation's
+// particular names made general; keys and files below another left out.
+std::string Beyond(const Snapshot& other, const Snapshot& actual) {
     static const std::regex oem(R"(\\oem\d+\.)");
     std::string left;
     Lines roots;
-    for (const auto* kind : {&actual.keys, &actual.files}) {
+    for (const auto* kind : {&actual.keys, &actual.files, &actual.devices}) {
+        const auto& others = kind == &actual.keys ? other.keys : kind == &actual.files ? other.files : other.devices;
         for (const auto& item : *kind) {
             const std::string& upper = item.first;
-            const bool below = std::any_of(roots.begin(), roots.end(), [&](const std::string& r) { return Within(upper, r); });
-            if ((kind == &actual.keys ? expected.keys : expected.files).count(upper) || below ||
-                upper.find("QVDRAVMEL.LOG") != std::string::npos) {
-                continue;
-            }
+            auto below = [&](const std::string& root) { return Within(upper, root); };
+            const bool log = upper.find("QVDRAVMEL.LOG") != std::string::npos;
+            if (others.count(upper) || std::any_of(roots.begin(), roots.end(), below) || log) continue;
             roots.push_back(upper);
-            std::string name = std::regex_replace(item.second.substr(0, item.second.find('\n')), oem, "\\oemN.");
+            std::string name = item.second.empty() ? upper : item.second.substr(0, item.second.find('\n'));
+            name = std::regex_replace(name, oem, "\\oemN.");
             for (const std::string& guid : {kGuidA, kGuidB}) {
                 if (name.find(guid) != std::string::npos) name.replace(name.find(guid), guid.size(), "{GUID}");
             }
@@ -348,20 +393,22 @@ std::string NextRuns(const Scenario& scenario, const Snapshot& complete) {
     std::string report;
     std::vector<Record> records;
     if (!SplitLog(winsim::FileContents(scenario.log).value_or(""), &records)) report += "a record is torn\n";
-    if (scenario.install && (RunProgram(scenario.arguments) != 0 || MirrorDevices().size() != 1 ||
-                             !winsim::FindService(kService) || !winsim::Exists(kSystemFolder + "\\" + kDll) ||
-                             !winsim::Exists(kSystemFolder + "\\drivers\\" + kSys))) {
+    if (scenario.install &&
+        (RunProgram(scenario.arguments) != 0 || MirrorDevices().size() != 1 || !winsim::FindService(kService) ||
+         !winsim::Exists(kSystemFolder + "\\" + kDll) || !winsim::Exists(kSystemFolder + "\\drivers\\" + kSys))) {
         report += "the next /A left no single device with its service and files\n";
     }
     if (RunProgram({"/R"}) != 0) report += "the next /R failed\n";
     winsim::Restart();
-    return report + Leftover(complete, Take());
+    const Snapshot after = Take();
+    const std::string missing = Beyond(after, complete);
+    return report + (missing.empty() ? "" : "missing: " + missing + "\n") + Beyond(complete, after);
 }
 
 // In a child process, as the program's frames are abandoned where it ends:
 // the scenario, ended before the call, and the next runs. Their report, or
 // how the child ended.
-std::string Interrupt(const Scenario& scenario, const Fault& point, const Snapshot& removed) {
+std::string Interrupt(const Scenario& scenario, const Fault& point, const Snapshot& complete) {
     int fds[2];
     if (pipe(fds) != 0) return "pipe failed\n";
     std::fflush(nullptr);
@@ -369,7 +416,6 @@ std::string Interrupt(const Scenario& scenario, const Fault& point, const Snapsh
     if (child == 0) {
         winsim::Reset();
         scenario.setUp();
-        const Snapshot complete = scenario.install ? Take() : removed;
         winsim::EndProcessBeforeNthCall(point.call, winsim::CallCount(point.call) + point.nth, [&] {
             const std::string report = NextRuns(scenario, complete);
             _exit(write(fds[1], report.data(), report.size()) == static_cast<ssize_t>(report.size()) ? 0 : 3);
@@ -394,7 +440,8 @@ Lines DocumentedRows(const std::string& scenario) {
     Lines rows;
     for (std::string line; std::getline(windows, line);) {
         if (line.rfind("| `" + scenario + "` |", 0) == 0) {
-            const size_t when = line.find(" | ", 3), from = line.find(" | `", when + 3);
+            const size_t when = line.find(" | ", 3);
+            const size_t from = line.find(" | `", when + 3);
             rows.push_back(line.substr(from + 3, line.size() - from - 5));
         }
     }
@@ -407,21 +454,20 @@ TEST_P(Interruption, NextRunRepairsOrTheReadmeSaysWhatStays) {
     const Scenario& scenario = GetParam();
     Lines calls, messages;
     ASSERT_EQ(RunScenario(scenario, Fault{}, {}, &calls, &messages), Lines{});
-    Snapshot removed;  // what a complete removal leaves, the measure of an interrupted one
-    if (!scenario.install) {
-        winsim::Reset();
-        scenario.setUp();
-        RunProgram({"/R"});
-        winsim::Restart();
-        removed = Take();
-    }
+    // What a complete run, "/R" and a restart leave: the measure of an interrupted one.
+    winsim::Reset();
+    scenario.setUp();
+    if (scenario.install) RunProgram(scenario.arguments);
+    RunProgram({"/R"});
+    winsim::Restart();
+    const Snapshot complete = Take();
     std::map<std::string, unsigned> seen;
     Lines windows;  // "`<first call>` | `<last call>` | <what stays>"
     std::string open;
     unsigned repaired = 0, documented = 0;
     for (const std::string& call : calls) {
         const std::string at = call + " #" + std::to_string(++seen[call]);
-        const std::string report = Interrupt(scenario, Fault{call, seen[call], 0}, removed);
+        const std::string report = Interrupt(scenario, Fault{call, seen[call], 0}, complete);
         if (report.empty() || report[0] != '`') {
             if (!report.empty()) ADD_FAILURE() << scenario.name << ", ended before " << at << ": " << report;
             repaired += report.empty() ? 1 : 0;
@@ -438,7 +484,9 @@ TEST_P(Interruption, NextRunRepairsOrTheReadmeSaysWhatStays) {
     }
     if (windows != DocumentedRows(scenario.name)) {
         std::string rows;
-        for (const std::string& window : windows) rows += "| `" + std::string(scenario.name) + "` | ... | " + window + " |\n";
+        for (const std::string& window : windows) {
+            rows += "| `" + std::string(scenario.name) + "` | ... | " + window + " |\n";
+        }
         ADD_FAILURE() << "interruption-windows.txt should have these rows:\n" << rows;
     }
     std::cout << "[interruptions] " << scenario.name << ": " << calls.size() << " points tried, " << repaired

@@ -9,7 +9,8 @@
 namespace {
 
 const std::string kNul(1, '\0');
-const std::string kGuidC = "{CCCCCCCC-2222-3333-4444-555555555555}";
+// Sorts before every other video key: a lookup must pass over it, not stop.
+const std::string kGuidC = "{00000000-2222-3333-4444-555555555555}";
 const std::string kBackup9 = "C:\\Windows\\System32\\ReinstallBackups\\0009\\DriverFiles";
 
 std::string Key(const std::string& parent, const std::string& name) { return parent + "\\" + name; }
@@ -76,8 +77,8 @@ std::function<void()> ReinstallEntry(const std::string& name, const std::string&
 std::function<void()> ReinstallString(const std::string& bytes) {
     return [=] { Raw(kReinstallKey + "\\0003", "ReinstallString", bytes); };
 }
-// A device listing these hardware-ID bytes, sorting before the mirror's.
-std::function<void()> DeviceListing(const std::string& bytes) {
+// A device listing these hardware-ID bytes (or none), sorting before the mirror's.
+std::function<void()> DeviceListing(const std::optional<std::string>& bytes) {
     return [=] {
         winsim::Device device;
         device.instance_id = "ACPI\\HOSTILE\\0";
@@ -114,21 +115,25 @@ const std::string kName31(31, '0'), kName32(32, '0'), kVideo47(47, 'k'), kVideo4
 const std::string kReinstall207 = "0000" + std::string(203, 'r');  // a key path of 259
 const std::string kReinstall208 = kReinstall207 + "r";
 const std::string kOtherFolder = "C:\\Windows\\System32\\ReinstallBackups\\0001\\DriverFiles";
+const std::string kQs(241, 'q');
 const std::string kRelative = "Windows\\System32\\ReinstallBackups\\0001\\DriverFiles\\x.inf";
 
 const RemovalCase kRemovalCases[] = {
-    {"WellFormedInstallation", [] {}, 0, {}, {}},
     // Display-class sub-keys: the first whose MatchingDeviceId is the ID names the INF copy.
     {"ClassKeyNameOf31IsRead", ClassKey(kName31, kHardwareId + kNul), kOemPart, {{}, kOem9}, {}},
     {"ClassKeyNameOf32EndsTheSearch", ClassKey(kName32, kHardwareId + kNul), kOemPart, {}, {kClassEnumEnded}},
-    {"MatchingIdUnterminatedOf260IsPassedOver", ClassKey("0001", kHardwareId + std::string(260 - kHardwareId.size(), 'z')), 0, {},
+    {"MatchingIdUnterminatedOf260IsPassedOver", ClassKey("0001", kHardwareId + std::string(237, 'z')), 0, {},
      {{"QV_GetOEMInfFileName", "[1] Key=[0001] Error: RegQueryValueEx(Err=234) Value=MatchingDeviceId\n"}}},
     {"MatchingIdTerminatedWithin260Matches", ClassKey("0001", Filled(kHardwareId, 260)), kOemPart, {{}, kOem9}, {}},
-    {"MatchingIdOf261IsPassedOver", ClassKey("0001", Filled(kHardwareId, 261)), 0, {}, {}},
     {"InfPathUnterminatedOf260IsNotRead", InfPath(std::string(256, 'q') + ".inf"), kOemPart, {}, {}},
     // C:\Windows\INF\ and a name of 245 would be 260: refused, never cut to the decoy of 244.
-    {"InfPathMakingAPathOf260", InfPath(std::string(241, 'q') + ".inf" + kNul, {kInfFolder + "\\" + std::string(241, 'q') + ".in"}),
-     kOemPart, {}, {}},
+    {"InfPathMakingAPathOf260",
+     InfPath(std::string(241, 'q') + ".inf" + kNul, {kInfFolder + "\\" + std::string(241, 'q') + ".in"}), kOemPart, {},
+     {}},
+    // Its .pnf would be 260: the INF copy goes, its name cut at the dot stays, and nothing is written past
+    // the path's buffer.
+    {"InfPathWhosePnfWouldBe260", InfPath(kQs + ".i" + kNul, In(kInfFolder, {kQs + ".i", kQs})), kOemPart,
+     {{}, {kInfFolder + "\\" + kQs + ".i"}}, {}},
     {"InfPathTerminatedWithin260IsRead", InfPath(Filled("oem7.inf", 260)), 0, {}, {}},
     {"EmptyInfPath", InfPath(""), kOemPart, {}, {}},
     {"InfPathWithoutExtension", InfPath("oem7" + kNul), kOemPart, {{}, {kInfFolder + "\\oem7"}}, {}},
@@ -144,8 +149,6 @@ const RemovalCase kRemovalCases[] = {
      {{"QV_GetMirrorGuid", "Error: Key name too long. [" + kVideo48 + "]\n"}}},
     {"ServiceUnterminatedOf260IsPassedOver", VideoKey(kGuidC, "QVMIRROR" + std::string(252, 'z')), 0, {},
      {{"QV_GetMirrorGuid", "Error: RegQueryValueEx(Err=234) Value=Service\n"}}},
-    {"ServiceTerminatedWithin260Matches", VideoKey(kGuidC, Filled("qvmirror", 260)), 0, {{Key(kVideoKey, kGuidC)}}, {}},
-    {"ServiceUnterminatedMatches", VideoKey(kGuidC, "QVMIRROR"), 0, {{Key(kVideoKey, kGuidC)}}, {}},
     // VideoID names one key below the profile's Video key, which holds every adapter.
     {"VideoIdOf47", VideoId(std::string(47, 'v'), std::string(47, 'v')), kProfilePart,
      {{Key(kProfileVideoKey, std::string(47, 'v'))}}, {}},
@@ -163,23 +166,20 @@ const RemovalCase kRemovalCases[] = {
     {"DeviceDescUnterminatedOf260IsPassedOver",
      ReinstallEntry("0002", kDeviceDesc + std::string(260 - kDeviceDesc.size(), 'z')), 0, {},
      {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=DeviceDesc\n"}}},
-    {"DeviceDescTerminatedWithin260Matches", ReinstallEntry("0002", Filled(kDeviceDesc, 260)), kReinstallPart,
-     {{Key(kReinstallKey, "0002")}, kBackup9Files}, {}},
-    {"DeviceDescUnterminatedMatches", ReinstallEntry("0002", kDeviceDesc), kReinstallPart,
-     {{Key(kReinstallKey, "0002")}, kBackup9Files}, {}},
     {"ReinstallStringUnterminatedOf260IsNotRead", ReinstallString("C:\\" + std::string(251, 'd') + "\\x.inf"),
      kReinstallPart, {}, {{"QV_GetReinstallRegPath", "Error: RegQueryValueEx(Err=234) Value=ReinstallString\n"}}},
     {"ReinstallStringOf259LeavesNoFileThatFits", ReinstallString("C:\\" + std::string(250, 'd') + "\\x.inf" + kNul),
      kReinstallPart, {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringUnterminatedIsRead", ReinstallString(kBackup + "\\" + kInf), 0, {}, {}},
     {"ReinstallStringEmpty", ReinstallString(""), kReinstallPart, {}, NoFolder("")},
-    {"ReinstallStringNameOnly", ReinstallString("oem7" + kNul), kReinstallPart, {}, NoFolder("oem7")},
     {"ReinstallStringLeadingBackslashOnly", ReinstallString("\\x.inf" + kNul), kReinstallPart, {},
      NoFolder("\\x.inf")},
     {"ReinstallStringAtADriveRoot", ReinstallString("C:\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}, In("C:", {kDll, kSys, kInf, kPnf})}, {}},
     {"ReinstallStringOtherFolder", ReinstallString(kOtherFolder + "\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}, In(kOtherFolder, {kDll, kSys, kInf, kPnf})}, {}},
+    {"ReinstallStringOnAShare", ReinstallString("\\\\server\\share\\x.inf" + kNul), kReinstallPart,
+     {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringOnLowerCaseDrive", ReinstallString("a:\\x\\x.inf" + kNul), kReinstallPart,
      {{kReinstallKey + "\\0003"}}, {}},
     {"ReinstallStringOnDriveOfADigit", ReinstallString("1:\\x\\x.inf" + kNul), kReinstallPart, {},
@@ -191,6 +191,7 @@ const RemovalCase kRemovalCases[] = {
     {"VideoKeyThatCannotBeOpened", Denied(Key(kVideoKey, kGuidC) + "\\Video"), 0, {}, {}},
     {"ReinstallEntryThatCannotBeOpened", Denied(kReinstallKey + "\\0002"), 0, {}, {}},
     // Hardware-ID lists are read within their bytes and matched string by string.
+    {"DeviceWithoutHardwareIdsIsPassedOver", DeviceListing(std::nullopt), 0, {}, {}},
     {"DeviceListingTheIdAfterOthers", DeviceListing(winsim::MultiString({"PCI\\VEN_1", "ROOT\\X", kHardwareId})), 0,
      {{}, {}, {"ACPI\\HOSTILE\\0"}}, {}},
     {"DeviceListingTheIdWithoutTerminator", DeviceListing("A" + kNul + kHardwareId), 0, {}, {}},

@@ -66,7 +66,9 @@ int RunProgram(const Lines& arguments) {
 }
 
 bool ParseRecord(const std::string& text, Record* record) {
-    static const std::regex form(R"((\d{4}/\d\d/\d\d \d\d:\d\d:\d\d:\d{3}),([^,]*),-?\d+,0,([^,]*),([\s\S]*))");
+    // A message is one line of text, its line ends last: text after them
+    // would be a piece of another record.
+    static const std::regex form(R"((\d{4}/\d\d/\d\d \d\d:\d\d:\d\d:\d{3}),([^,]*),-?\d+,0,([^,]*),([^\r\n]+[\r\n]*))");
     std::smatch match;
     if (!std::regex_match(text, match, form) || match[2] != kTag) return false;
     *record = {match[1], match[3], match[4]};
@@ -224,11 +226,15 @@ Removal Expected(unsigned keptParts) {
         removal.keys.push_back(kMirrorClassKey);
     }
     if (wanted(kServicePart)) removal.keys.push_back(kServiceKey);
-    if (wanted(kOemPart)) removal.files.insert(removal.files.end(), {kInfFolder + "\\oem7.inf", kInfFolder + "\\oem7.pnf"});
+    if (wanted(kOemPart)) {
+        removal.files.insert(removal.files.end(), {kInfFolder + "\\oem7.inf", kInfFolder + "\\oem7.pnf"});
+    }
     if (wanted(kSystemPart)) {
         removal.files.insert(removal.files.end(), {kSystemFolder + "\\" + kDll, kSystemFolder + "\\drivers\\" + kSys});
     }
-    if (wanted(kVideoPart)) removal.keys.insert(removal.keys.end(), {kVideoKey + "\\" + kGuidA, kVideoKey + "\\" + kGuidB});
+    if (wanted(kVideoPart)) {
+        removal.keys.insert(removal.keys.end(), {kVideoKey + "\\" + kGuidA, kVideoKey + "\\" + kGuidB});
+    }
     if (wanted(kProfilePart)) removal.keys.push_back(kProfileVideoKey + "\\" + kGuidA);
     if (wanted(kReinstallPart)) {
         removal.keys.push_back(kReinstallKey + "\\0003");

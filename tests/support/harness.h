@@ -25,7 +25,7 @@ int DravmelProgramMain(int argc, char* argv[]);
 int RunProgram(const Lines& arguments);
 
 // "yyyy/mm/dd hh:mm:ss:mmm,<tag>,<line>,0,<function>,<message>": ParseRecord
-// checks the first four fields and keeps the others.
+// checks the first four fields and a message of one line, and keeps the others.
 struct Record {
     std::string time;
     std::string function;

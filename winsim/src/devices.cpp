@@ -625,7 +625,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
         return Fail(ERROR_INVALID_DATA, FALSE);
     }
-    const DeviceNode& device = *element->device;
+    DeviceNode& device = *element->device;
     if (device.removed) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     if (Property >= kPropertyLimit) return Fail(ERROR_INVALID_REG_PROPERTY, FALSE);
 
@@ -639,6 +639,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     case SPDRP_DEVICEDESC:
         if (auto it = device.properties.find(Property); it != device.properties.end()) {
             bytes = it->second;
+        }
+        if (Property == SPDRP_HARDWAREID && device.next_hardware_ids) {
+            device.properties[Property] = *device.next_hardware_ids;
+            device.next_hardware_ids.reset();
         }
         break;
     case SPDRP_SERVICE:
@@ -955,6 +959,16 @@ std::vector<Device> Devices() {
     std::vector<Device> devices;
     for (const auto& node : detail::SortedDevices()) devices.push_back(detail::DeviceFrom(*node));
     return devices;
+}
+
+bool ChangeHardwareIdsAfterRead(const std::string& instance_id, const std::string& bytes) {
+    for (const auto& node : M().devices) {
+        if (detail::SameText(node->instance_id, instance_id)) {
+            node->next_hardware_ids = bytes;
+            return true;
+        }
+    }
+    return false;
 }
 
 std::string MultiString(const std::vector<std::string>& strings) {

@@ -134,7 +134,7 @@ std::optional<DWORD> EnterCall(const char* call) {
     if (plan == m.faults.end()) return std::nullopt;
     auto nth = plan->second.nth.find(count);
     if (nth != plan->second.nth.end()) return nth->second;
-    return plan->second.every;
+    return std::nullopt;
 }
 
 HANDLE AddHandle(std::unique_ptr<HandleObject> object) {
@@ -206,13 +206,6 @@ void FailNthCall(const std::string& call, unsigned nth, DWORD error) {
     if (nth == 0) throw std::invalid_argument("winsim: call numbers start at 1");
     M().faults[call].nth[nth] = error;
 }
-
-void FailEveryCall(const std::string& call, DWORD error) {
-    detail::RequireFallible(call);
-    M().faults[call].every = error;
-}
-
-void ClearFaults() { M().faults.clear(); }
 
 void EndProcessBeforeNthCall(const std::string& call, unsigned nth, std::function<void()> ended) {
     detail::RequireFallible(call);

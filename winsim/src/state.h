@@ -241,6 +241,7 @@ struct DeviceNode {
     std::string class_name;
     GUID class_guid{};
     std::map<DWORD, std::string> properties;  // SPDRP_ code -> raw bytes
+    std::optional<std::string> next_hardware_ids;  // what a read of them leaves
     bool present = true;
     bool removed = false;  // taken out of the machine by DIF_REMOVE
     bool registered = false;  // one of the machine's devices
@@ -271,8 +272,7 @@ FILETIME CurrentFileTime();
 // The machine. Reset replaces it whole; new subsystems add their state here.
 
 struct FaultPlan {
-    std::map<unsigned, DWORD> nth;   // 1-based call number -> error
-    std::optional<DWORD> every;
+    std::map<unsigned, DWORD> nth;  // 1-based call number -> error
 };
 
 struct Machine {

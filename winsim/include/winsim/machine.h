@@ -129,6 +129,10 @@ struct Device {
 bool AddDevice(const Device& device);
 // The machine's devices, present or not, in SetupDiGetClassDevsA order.
 std::vector<Device> Devices();
+// The device's hardware IDs become these bytes once the next read of them is
+// answered, as for a device that changes while it is enumerated; false when
+// there is no such device.
+bool ChangeHardwareIdsAfterRead(const std::string& instance_id, const std::string& bytes);
 // "a", "b" -> "a\0b\0\0": the bytes of a well-formed multi-string.
 std::string MultiString(const std::vector<std::string>& strings);
 // Whether the next driver installation needs a restart to finish.
@@ -165,8 +169,6 @@ size_t LiveAllocationCount();
 // a registry call returns the code and leaves the last-error value alone).
 // Calls are counted from the last Reset; nth is 1-based.
 void FailNthCall(const std::string& call, unsigned nth, DWORD error);
-void FailEveryCall(const std::string& call, DWORD error);
-void ClearFaults();
 unsigned CallCount(const std::string& call);
 // Every fallible platform call made since the last Reset, in order.
 const std::vector<std::string>& CallLog();
