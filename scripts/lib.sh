@@ -119,3 +119,28 @@ run_fuzzers() {
   done
   [ "$failed" -eq 0 ]
 }
+
+# Builds both programs again from a copy of the tracked sources in another
+# folder, with the same presets, and compares them byte for byte with the
+# builds of the presets mingw-x64 and mingw-x86: a commit's programs must be
+# the same bytes wherever it is built.
+check_reproducible() {
+  local copy preset program failed=0
+  copy=$(mktemp -d "${TMPDIR:-/tmp}/dravmel-repro.XXXXXX")
+  git -C "$DRAVMEL_ROOT" ls-files -z | tar -C "$DRAVMEL_ROOT" --null -T - -cf - | tar -C "$copy" -xf -
+  for preset in mingw-x64:Dravmelx64 mingw-x86:Dravmelx86; do
+    program=${preset#*:}.exe
+    preset=${preset%%:*}
+    echo "== reproducible: $program"
+    if (cd "$copy" && cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" \
+          --target "${program%.exe}" -j"$(nproc)" >/dev/null) &&
+       cmp "$copy/build/$preset/src/$program" "$DRAVMEL_ROOT/build/$preset/src/$program"; then
+      echo "$program: the same bytes when built in $copy"
+    else
+      echo "FAILED: $program built in $copy differs or did not build"
+      failed=1
+    fi
+  done
+  rm -rf "$copy"
+  [ "$failed" -eq 0 ]
+}

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing (Debian 12), then runs two
 # stages and prints the time of each: "wine" sets up the 32-bit route to Wine
-# (cached), builds the presets mingw-x64, mingw-x86 and wine and runs every
-# test with ctest (the host tests, the Wine tests of both programs and the
+# (cached), builds the presets mingw-x64, mingw-x86 and wine, checks that
+# both programs come out the same bytes when built again from a copy of the
+# sources in another folder, and runs every test with ctest (the host tests, the Wine tests of both programs and the
 # unit tests under valgrind among them); "asan" builds the host tests and the
 # fuzz targets with AddressSanitizer and UBSan, runs them with ctest (each
 # fuzz target on its seed corpus), then fuzzes each target for
@@ -23,7 +24,7 @@ wine_stage() {
   # The Wine tests run the MinGW builds, so those come first; the 32-bit
   # program runs through the route that ensure_wine32 makes.
   ensure_wine32 && export DRAVMEL_WINE32 &&
-    build_presets mingw-x64 mingw-x86 wine && ctest --preset wine -j"$(nproc)" "${ctest_args[@]}"
+    build_presets mingw-x64 mingw-x86 wine && check_reproducible && ctest --preset wine -j"$(nproc)" "${ctest_args[@]}"
 }
 asan_stage() { build_presets asan && ctest --preset asan -j"$(nproc)" && run_fuzzers "$fuzz_seconds"; }
 

@@ -74,12 +74,6 @@ const InstallCase kInstallCases[] = {
      }, 0,
      kRoot, {kInstalled}, {}, {"SetupCopyOEMInfA"}},
     {"FreshOnWindows62", [] { winsim::SetWindowsVersion(6, 2, 9200); }, 0, kRoot, {kCopyFailed, kInstalled}, {}},
-    {"NewdevMissingFromTheSystemFolder", [] { ASSERT_TRUE(DeleteFileA("C:\\Windows\\System32\\newdev.dll")); },
-     kExitInstallFailed, {},
-     {"QV_DisplayError|UpdateDriverForPlugAndPlayDevices FAILURE: Code=126 : The specified module could not be "
-      "found.\r\n\n",
-      kRemovedAgain},
-     {kInstalled}},
     {"InfCopyAlreadyThere",
      [] {
          ASSERT_TRUE(winsim::PutFile(kInfFolder + "\\oem4.inf", *winsim::FileContents(kPackage + "\\" + kInf),
