@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The longer fuzz run: installs what is missing (Debian 12), builds the
-# preset asan, replays the seed corpus and runs each fuzz target for SECONDS
+# preset asan, replays the seed corpus and runs the fuzz target for SECONDS
 # (default 600). What a run finds new stays in build/asan/fuzz/work/<name>
 # for the next run; a crash leaves its input in build/asan/fuzz/artifacts/.
 # Usage: scripts/fuzz.sh [SECONDS]

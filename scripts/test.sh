@@ -5,8 +5,8 @@
 # both programs come out the same bytes when built again from a copy of the
 # sources in another folder, and runs every test with ctest (the host tests, the Wine tests of both programs and the
 # unit tests under valgrind among them); "asan" builds the host tests and the
-# fuzz targets with AddressSanitizer and UBSan, runs them with ctest (each
-# fuzz target on its seed corpus), then fuzzes each target for
+# fuzz targets with AddressSanitizer and UBSan, runs them with ctest (the
+# fuzz target on its seed corpus), then fuzzes the target for
 # DRAVMEL_FUZZ_SECONDS (5). Every stage runs; the command fails when any did.
 # Usage: scripts/test.sh [CTEST_ARG...]   e.g. -R e2e_ or -L wine
 # With CTEST_ARGs only the wine stage runs, with them.

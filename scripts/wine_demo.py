@@ -21,6 +21,7 @@ not as expected.
 import argparse
 import ntpath
 import os
+import re
 import sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
@@ -48,7 +49,7 @@ def show_step(prefix, program, title, args, expected):
     after = prefix.read_text(log) if prefix.exists(log) else ""
     if after != before:
         print("records added to %s:" % log)
-        for line in wineharness.split_records(after[len(before):]):
+        for line in re.findall(r"[^\n]*\n|[^\n]+$", after[len(before):]):
             print("  " + line.rstrip("\r\n"))
     else:
         print("debugger output:")

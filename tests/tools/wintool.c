@@ -10,15 +10,11 @@
  *     FILE open meanwhile, shared for reading and writing but not deletion.
  *     --end-after ends the program (exit code 1) in the debug output that
  *     follows the first string holding TEXT.
- *   wintool.exe version FILE
- *     Prints FILE's version strings and fixed versions ("Name=value" lines),
- *     the number of its manifest resources and then the first manifest.
  *
  * The tool's own failures print "wintool: ..." to stderr and exit with 255.
  */
 #include <windows.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 static int fail(const char *what)
@@ -78,51 +74,8 @@ static int capture(int argc, char **argv)
     return fclose(out) ? fail("writing OUTFILE") : 0;
 }
 
-static BOOL CALLBACK count_language(HMODULE module, LPCSTR type, LPCSTR name, WORD lang, LONG_PTR n)
-{
-    (void)module, (void)type, (void)name, (void)lang;
-    return ++*(int *)n > 0;
-}
-
-static BOOL CALLBACK count_languages(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR n)
-{
-    return EnumResourceLanguagesA(module, type, name, count_language, n);
-}
-
-static int version(const char *file)
-{
-    static const char *const names[] = {"FileDescription", "OriginalFilename", "FileVersion",
-                                        "ProductVersion"};
-    DWORD size = GetFileVersionInfoSizeA(file, NULL);
-    char *info = malloc(size ? size : 1), *value, key[80];
-    WORD *lang;
-    VS_FIXEDFILEINFO *fixed;
-    UINT len, i;
-    int manifests = 0;
-    HMODULE module = LoadLibraryExA(file, NULL, LOAD_LIBRARY_AS_DATAFILE);
-    HRSRC res = module ? FindResourceA(module, MAKEINTRESOURCEA(1), RT_MANIFEST) : NULL;
-    if (!res || !GetFileVersionInfoA(file, 0, size, info) ||
-        !VerQueryValueA(info, "\\VarFileInfo\\Translation", (void **)&lang, &len) ||
-        !VerQueryValueA(info, "\\", (void **)&fixed, &len))
-        return fail("reading the resources");
-    for (i = 0; i < sizeof names / sizeof names[0]; i++) {
-        snprintf(key, sizeof key, "\\StringFileInfo\\%04x%04x\\%s", lang[0], lang[1], names[i]);
-        if (VerQueryValueA(info, key, (void **)&value, &len)) printf("%s=%.*s\n", names[i], (int)len, value);
-    }
-    printf("FixedFileVersion=%u.%u.%u.%u\nFixedProductVersion=%u.%u.%u.%u\n",
-           HIWORD(fixed->dwFileVersionMS), LOWORD(fixed->dwFileVersionMS),
-           HIWORD(fixed->dwFileVersionLS), LOWORD(fixed->dwFileVersionLS),
-           HIWORD(fixed->dwProductVersionMS), LOWORD(fixed->dwProductVersionMS),
-           HIWORD(fixed->dwProductVersionLS), LOWORD(fixed->dwProductVersionLS));
-    EnumResourceNamesA(module, RT_MANIFEST, count_languages, (LONG_PTR)&manifests);
-    printf("Manifests=%d\n", manifests);
-    fwrite(LockResource(LoadResource(module, res)), 1, SizeofResource(module, res), stdout);
-    return 0;
-}
-
 int main(int argc, char **argv)
 {
     if (argc >= 2 && strcmp(argv[1], "capture") == 0) return capture(argc, argv);
-    if (argc == 3 && strcmp(argv[1], "version") == 0) return version(argv[2]);
     return fail("usage");
 }
