@@ -134,7 +134,6 @@ const RemovalCase kRemovalCases[] = {
     // the path's buffer.
     {"InfPathWhosePnfWouldBe260", InfPath(kQs + ".i" + kNul, In(kInfFolder, {kQs + ".i", kQs})), kOemPart,
      {{}, {kInfFolder + "\\" + kQs + ".i"}}, {}},
-    {"InfPathTerminatedWithin260IsRead", InfPath(Filled("oem7.inf", 260)), 0, {}, {}},
     {"EmptyInfPath", InfPath(""), kOemPart, {}, {}},
     {"InfPathWithoutExtension", InfPath("oem7" + kNul), kOemPart, {{}, {kInfFolder + "\\oem7"}}, {}},
     {"InfPathOtherName", InfPath("x.inf" + kNul, In(kInfFolder, {"x.inf", "x.pnf"})), kOemPart,
@@ -154,7 +153,6 @@ const RemovalCase kRemovalCases[] = {
      {{Key(kProfileVideoKey, std::string(47, 'v'))}}, {}},
     {"VideoIdOf48IsRefused", VideoId(std::string(48, 'w') + kNul, std::string(48, 'w')), kProfilePart, {},
      {{"QV_GetAttachToDesktopPath", "Error: RegQueryValueEx(Err=234) Value=VideoID\n"}}},
-    {"VideoIdTerminatedWithin48IsRead", VideoId(Filled(kGuidA, 48)), 0, {}, {}},
     {"VideoIdEmptyIsRefused", VideoId(""), kProfilePart, {},
      {{"QV_GetAttachToDesktopPath", "Error: RegQueryValueEx(Err=13) Value=VideoID\n"}}},
     {"VideoIdOfBackslashesIsRefused", VideoId("\\\\\\" + kNul), kProfilePart, {}, {}},

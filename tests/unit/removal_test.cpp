@@ -81,19 +81,4 @@ TEST_F(RemovalTest, WhatIsInUseGoesAtTheRestart) {
     EXPECT_FALSE(winsim::FindService(kService));
 }
 
-// What "/A" makes, "/R" and a restart take again: the machine is as before.
-TEST_F(RemovalTest, InstallRemoveRestartLeavesTheMachineAsBefore) {
-    PutPackage();
-    Snapshot before = Take();
-    ASSERT_EQ(RunProgram({"/A", "/S:" + kPackage}), 0);
-    ASSERT_EQ(MirrorDevices().size(), 1u);
-    EXPECT_EQ(RunProgram({"/R"}), 0);
-    winsim::Restart();
-    Snapshot after = Take();
-    after.files.erase("C:\\USERS\\USER\\APPDATA\\LOCAL\\TEMP\\QVDRAVMEL.LOG");
-    EXPECT_EQ(after.keys, before.keys);
-    EXPECT_EQ(after.files, before.files);
-    EXPECT_EQ(after.devices, before.devices);
-}
-
 }  // namespace
