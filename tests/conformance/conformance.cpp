@@ -319,7 +319,11 @@ int main() {
 #endif
     char temp[MAX_PATH] = {};
     if (GetTempPathA(MAX_PATH, temp) < MAX_PATH) g_temp = temp;
+#ifdef _WIN32
     CreateDirectoryA(In("").c_str(), nullptr);
+#else
+    winsim::MakeDirectories(In(""));
+#endif
     g_manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     int passed = 0, failed = 0, left_out = 0;
     for (const Check& check : kChecks) {
@@ -331,10 +335,10 @@ int main() {
         ++(leave_out ? left_out : g_failures == before ? passed : failed);
     }
     for (const std::string& made : g_made) DeleteFileA(made.c_str());
-    RemoveDirectoryA(In("").c_str());
     CloseServiceHandle(g_manager);
     FreeLibrary(g_newdev);
 #ifdef _WIN32
+    RemoveDirectoryA(In("").c_str());
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase.c_str());
 #endif
     std::printf("%d passed, %d failed, %d skipped\n", passed, failed, left_out);

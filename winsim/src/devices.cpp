@@ -245,18 +245,8 @@ int DecorationFit(const std::string& decoration) {
         d.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
     if (!arch.empty() && arch != "amd64") return -1;
     int fit = arch.empty() ? 1 : 2;
-    if (dot != std::string::npos) {
-        unsigned major = 0, minor = 0;
-        const int n = std::sscanf(d.c_str() + dot, ".%u.%u", &major, &minor);
-        if (n < 1) return -1;
-        const Machine& m = M();
-        if (major > m.version_major ||
-            (n == 2 && major == m.version_major && minor > m.version_minor)) {
-            return -1;
-        }
-        fit += 2;
-    }
-    return fit;
+    // Decorations with a Windows version are not simulated.
+    return dot == std::string::npos ? fit : -1;
 }
 
 struct ServiceSetup {
@@ -277,7 +267,6 @@ struct DriverChoice {
     std::string extension;  // ".NTamd64", ".NT" or ""
     std::string provider;
     std::string version;
-    std::string class_name;
     std::optional<GUID> class_guid;
     std::vector<ServiceSetup> services;
     std::vector<std::pair<std::string, std::string>> files;  // name in the INF's folder, full target path
@@ -437,7 +426,6 @@ DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, Driv
     }
     choice->provider = inf.Value("Version", "Provider").value_or("");
     choice->version = inf.Value("Version", "DriverVer", 1).value_or("");
-    choice->class_name = inf.Value("Version", "Class").value_or("");
     if (std::optional<std::string> guid = inf.Value("Version", "ClassGUID")) {
         GUID parsed{};
         if (!ParseGuid(*guid, &parsed)) return ERROR_INVALID_CLASS;
@@ -481,27 +469,10 @@ std::string DriverKeyFor(const DeviceNode& device, const GUID& class_guid) {
     return "";
 }
 
-// Whether the device's current driver came from this very INF.
-bool HasDriverFrom(const DeviceNode& device, const std::string& contents) {
-    if (device.driver.empty()) return false;
-    std::shared_ptr<RegKey> key = FindKey(std::string(kClassRoot) + "\\" + device.driver);
-    if (!key) return false;
-    const RegValue* inf_path = key->FindValue("InfPath");
-    if (inf_path == nullptr) return false;
-    std::string existing;
-    return ReadWholeFile(std::string(kInfFolder) + "\\" + inf_path->data.c_str(), &existing) ==
-               ERROR_SUCCESS &&
-           existing == contents;
-}
-
 void InstallOn(DeviceNode& device, const DriverChoice& choice, const std::string& matched,
                const std::string& oem_name) {
     const GUID class_guid = choice.class_guid.value_or(device.class_guid);
     const std::string driver = DriverKeyFor(device, class_guid);
-    std::shared_ptr<RegKey> class_key = CreateKey(ClassKeyPath(class_guid));
-    if (class_key->FindValue("Class") == nullptr && !choice.class_name.empty()) {
-        class_key->SetValue("Class", REG_SZ, WithTerminator(choice.class_name));
-    }
     std::shared_ptr<RegKey> key = CreateKey(std::string(kClassRoot) + "\\" + driver);
     // A reinstalled driver leaves nothing of the one before.
     for (const char* name : {"DriverDesc", "ProviderName", "DriverVersion", "InfPath", "InfSection",
@@ -528,7 +499,6 @@ void InstallOn(DeviceNode& device, const DriverChoice& choice, const std::string
         if (service.empty() && (s.flags & kAssociatedService)) service = s.name;
     }
     device.class_guid = class_guid;
-    if (!choice.class_name.empty()) device.class_name = choice.class_name;
     device.driver = driver;
     device.service = service;
     device.properties[SPDRP_DEVICEDESC] = WithTerminator(choice.description);
@@ -537,7 +507,6 @@ void InstallOn(DeviceNode& device, const DriverChoice& choice, const std::string
 DeviceNode NodeFrom(const winsim::Device& device) {
     DeviceNode node;
     node.instance_id = device.instance_id;
-    node.class_name = "Display";
     node.class_guid = kDisplayClassGuid;
     if (device.hardware_ids) node.properties[SPDRP_HARDWAREID] = *device.hardware_ids;
     if (!device.description.empty()) {
@@ -641,16 +610,6 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
             bytes = it->second;
         }
         break;
-    case SPDRP_SERVICE:
-        if (!device.service.empty()) bytes = WithTerminator(device.service);
-        break;
-    case SPDRP_CLASS:
-        if (!device.class_name.empty()) bytes = WithTerminator(device.class_name);
-        break;
-    case SPDRP_CLASSGUID:
-        // The device's key stores its class GUID in lower case.
-        bytes = WithTerminator(Lower(GuidToString(device.class_guid)));
-        break;
     case SPDRP_DRIVER:
         if (!device.driver.empty()) bytes = WithTerminator(device.driver);
         break;
@@ -731,7 +690,6 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
     auto device = std::make_shared<DeviceNode>();
     device->instance_id = id;
     device->class_guid = *ClassGuid;
-    device->class_name = ClassNameOf(*ClassGuid);
     if (DeviceDescription != nullptr && *DeviceDescription != '\0') {
         device->properties[SPDRP_DEVICEDESC] = WithTerminator(DeviceDescription);
     }
@@ -847,9 +805,6 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD CopySt
     std::string name;
     const DWORD result = CopyOemInf(SourceInfFileName, contents, CopyStyle, &name);
     if (result != ERROR_SUCCESS && result != ERROR_FILE_EXISTS) return Fail(result, FALSE);
-    if (result == ERROR_SUCCESS && (CopyStyle & SP_COPY_DELETESOURCE)) {
-        RemoveFile(SourceInfFileName);
-    }
     // The destination's full path, also when an existing copy stopped it.
     const std::string full = std::string(kInfFolder) + "\\" + name;
     const DWORD required = static_cast<DWORD>(full.size() + 1);
@@ -895,7 +850,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR F
     if (matching.empty()) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
 
     // Each device gets the INF's driver for its best-ranked ID. Without
-    // INSTALLFLAG_FORCE the driver it already has is no better than itself.
+    // INSTALLFLAG_FORCE the driver it already has would be kept: not simulated.
     struct Install {
         std::shared_ptr<DeviceNode> device;
         DriverChoice choice;
@@ -910,7 +865,6 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR F
             if (error != ERROR_NO_MORE_ITEMS) failure = error;
             continue;
         }
-        if (!(InstallFlags & INSTALLFLAG_FORCE) && HasDriverFrom(*device, contents)) continue;
         installs.push_back(std::move(install));
     }
     if (installs.empty()) return Fail(failure, FALSE);

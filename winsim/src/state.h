@@ -22,7 +22,6 @@ namespace winsim::detail {
 constexpr DWORD kErrorBadNetPath = 53;
 constexpr DWORD kErrorDiskFull = 112;
 constexpr DWORD kErrorDirectory = 267;
-constexpr DWORD kErrorResourceLangNotFound = 1815;
 constexpr DWORD kErrorInvalidAddress = 487;
 constexpr DWORD kErrorInvalidServiceControl = 1052;
 constexpr DWORD kErrorDatabaseDoesNotExist = 1065;
@@ -238,7 +237,6 @@ void RestartServices();
 // devices) or an element a set created and has not registered yet.
 struct DeviceNode {
     std::string instance_id;
-    std::string class_name;
     GUID class_guid{};
     std::map<DWORD, std::string> properties;  // SPDRP_ code -> raw bytes
     bool present = true;

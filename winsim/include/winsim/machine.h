@@ -33,14 +33,9 @@ void Reset();
 // process lives on, but it must hold no handle: std::logic_error if it does.
 void Restart();
 
-// Clock read by GetLocalTime. The day of the week is derived from the date.
-// Sleep advances it without waiting; Sleep(INFINITE) would never return and
-// throws std::logic_error instead.
+// Clock read by GetLocalTime, set to a valid date and time. The day of the
+// week is derived from the date. Sleep advances it without waiting.
 void SetLocalTime(const SYSTEMTIME& time);
-
-// What GetTempPathA reports (Windows keeps the trailing backslash). An empty
-// path makes GetTempPathA fail.
-void SetTempPath(const std::string& path);
 
 // Debugger channel: one entry per OutputDebugStringA call, as passed.
 const std::vector<std::string>& DebugOutput();
