@@ -68,20 +68,6 @@ void JoinMachine(std::shared_ptr<DeviceNode> device) {
     M().devices.push_back(std::move(device));
 }
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return !NameLess()(a, b) && !NameLess()(b, a);
-}
-
 std::string WithTerminator(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }
 
 // The strings of a multi-string. Malformed data (no final empty string, or
@@ -138,7 +124,7 @@ bool InstanceIdInUse(const std::string& id) {
     for (DeviceInfoSet* set : OpenSets()) {
         for (const DeviceElement& element : set->elements) {
             if (!element.device->removed && !element.device->registered &&
-                SameText(element.device->instance_id, id)) {
+                SameName(element.device->instance_id, id)) {
                 return true;
             }
         }
@@ -179,7 +165,7 @@ DeviceElement NewElement(std::shared_ptr<DeviceNode> device) {
 // INF copies in C:\Windows\INF
 
 bool IsOemInfName(const std::string& name) {
-    const std::string lower = Lower(name);
+    const std::string lower = LowerCase(name);
     if (lower.size() < 8 || lower.compare(0, 3, "oem") != 0 ||
         lower.compare(lower.size() - 4, 4, ".inf") != 0) {
         return false;
@@ -237,7 +223,7 @@ DWORD CopyOemInf(const std::string& source, const std::string& contents, DWORD s
 // How well a platform decoration ("NTamd64", "NT", "NTamd64.6.1") fits this
 // x64 machine: -1 when it does not apply, higher when it names more.
 int DecorationFit(const std::string& decoration) {
-    const std::string d = Lower(decoration);
+    const std::string d = LowerCase(decoration);
     if (d.compare(0, 2, "nt") != 0) return -1;
     size_t pos = 2;
     const size_t dot = d.find('.', pos);
@@ -371,7 +357,7 @@ DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, Driv
         for (const InfSection* section : sections) {
             for (const InfLine& line : section->lines) {
                 for (size_t i = 1; i < line.fields.size() && model == nullptr; ++i) {
-                    if (SameText(inf.Substitute(line.fields[i]), id)) model = &line;
+                    if (SameName(inf.Substitute(line.fields[i]), id)) model = &line;
                 }
                 if (model != nullptr) break;
             }
@@ -399,7 +385,7 @@ DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, Driv
     if (install.empty()) return ERROR_SECTION_NOT_FOUND;
     if (const InfSection* services = inf.Section(install + ".Services")) {
         for (const InfLine& line : services->lines) {
-            if (!SameText(line.key, "AddService")) continue;
+            if (!SameName(line.key, "AddService")) continue;
             ServiceSetup service;
             if (DWORD error = ReadService(inf, line, &service)) return error;
             if (!service.name.empty()) choice->services.push_back(service);
@@ -455,7 +441,7 @@ void WriteService(const ServiceSetup& service) {
 std::string DriverKeyFor(const DeviceNode& device, const GUID& class_guid) {
     const std::string guid = GuidToString(class_guid);
     if (device.driver.size() == guid.size() + 5 &&
-        SameText(device.driver.substr(0, guid.size()), guid)) {
+        SameName(device.driver.substr(0, guid.size()), guid)) {
         return device.driver;
     }
     std::shared_ptr<RegKey> class_key = CreateKey(ClassKeyPath(class_guid));
@@ -491,7 +477,7 @@ void InstallOn(DeviceNode& device, const DriverChoice& choice, const std::string
     if (!choice.extension.empty()) {
         key->SetValue("InfSectionExt", REG_SZ, WithTerminator(choice.extension));
     }
-    key->SetValue("MatchingDeviceId", REG_SZ, WithTerminator(Lower(matched)));
+    key->SetValue("MatchingDeviceId", REG_SZ, WithTerminator(LowerCase(matched)));
 
     std::string service;
     for (const ServiceSetup& s : choice.services) {
@@ -559,7 +545,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
         if ((Flags & DIGCF_PRESENT) && !device->present) continue;
         if (!all_classes && !SameGuid(device->class_guid, *ClassGuid)) continue;
         if (!enumerator.empty() &&
-            !SameText(device->instance_id.substr(0, device->instance_id.find('\\')), enumerator)) {
+            !SameName(device->instance_id.substr(0, device->instance_id.find('\\')), enumerator)) {
             continue;
         }
         set->elements.push_back(NewElement(device));
@@ -672,7 +658,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
         for (unsigned n = 0; n <= 9999 && id.empty(); ++n) {
             char number[8];
             std::snprintf(number, sizeof number, "%04u", n);
-            const std::string candidate = "ROOT\\" + Upper(name) + "\\" + number;
+            const std::string candidate = "ROOT\\" + UpperCase(name) + "\\" + number;
             if (!InstanceIdInUse(candidate)) id = candidate;
         }
         if (id.empty()) return Fail(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
@@ -684,7 +670,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
             second + 1 >= name.size() || name.find('\\', second + 1) != std::string::npos) {
             return Fail(ERROR_INVALID_DEVINST_NAME, FALSE);
         }
-        id = Upper(name);
+        id = UpperCase(name);
         if (InstanceIdInUse(id)) return Fail(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
     }
     auto device = std::make_shared<DeviceNode>();
@@ -841,7 +827,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR F
     for (const auto& device : SortedDevices()) {
         if (!device->present) continue;
         for (const std::string& id : DeviceIds(*device)) {
-            if (SameText(id, HardwareId)) {
+            if (SameName(id, HardwareId)) {
                 matching.push_back(device);
                 break;
             }

@@ -33,8 +33,6 @@ constexpr DWORD kGenericExecute = 0x20000000;
 constexpr DWORD kGenericAll = 0x10000000;
 
 
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
 FILETIME Now() { return CurrentFileTime(); }
 
 std::shared_ptr<Node> NewFolder(const std::string& name, Node* parent, FILETIME now) {
@@ -82,7 +80,7 @@ DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out) {
     ParsedPath result;
     size_t pos = 0;
     if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
-        result.drive = Upper(s[0]);
+        result.drive = UpperCase(s[0]);
         pos = 2;
     }
 
@@ -259,8 +257,9 @@ DWORD RecordPending(const std::string& source, const std::string& target) {
 }
 
 // What the session manager does with one deletion at boot; one that cannot
-// be done is passed over. Only deletions are simulated.
+// be done is passed over, and so is a move, which is not simulated.
 void CarryOut(const PendingEntry& entry) {
+    if (!entry.target.empty()) return;
     ParsedPath from;
     Location source;
     if (Resolve(WithoutNtPrefix(entry.source).c_str(), false, &from, &source) != ERROR_SUCCESS ||
@@ -291,7 +290,7 @@ bool MatchPattern(const std::string& p, const std::string& n, size_t pi = 0, siz
             }
             return false;
         }
-        if (ni == n.size() || Upper(p[pi]) != Upper(n[ni])) return false;
+        if (ni == n.size() || UpperCase(p[pi]) != UpperCase(n[ni])) return false;
     }
     return ni == n.size();
 }
@@ -331,16 +330,6 @@ bool IsPseudoHandle(HANDLE h) {
 }
 
 }  // namespace
-
-bool NameLess::operator()(const std::string& a, const std::string& b) const {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char x = static_cast<unsigned char>(Upper(a[i]));
-        const unsigned char y = static_cast<unsigned char>(Upper(b[i]));
-        if (x != y) return x < y;
-    }
-    return a.size() < b.size();
-}
 
 Access Access::FromMask(DWORD desired) {
     Access a;
@@ -578,21 +567,15 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     return TRUE;
 }
 
-// Only moves delayed until the next restart are simulated.
-BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+// Only deletions delayed until the next restart are simulated
+// (MOVEFILE_DELAY_UNTIL_REBOOT without a new name).
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR, DWORD) {
     if (auto fault = EnterCall("MoveFileExA")) return Fail(*fault, FALSE);
-    const bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
     // The source is opened for DELETE first; that it is missing or shared
     // without deletion does not matter for an operation at boot.
     ParsedPath from;
     if (DWORD error = ParsePath(lpExistingFileName, false, &from)) return Fail(error, FALSE);
-    std::string target;
-    if (lpNewFileName != nullptr) {
-        ParsedPath to;
-        if (DWORD error = ParsePath(lpNewFileName, false, &to)) return Fail(error, FALSE);
-        target = std::string(replace ? "!" : "") + kNtPrefix + FullPath(to);
-    }
-    if (DWORD error = RecordPending(kNtPrefix + FullPath(from), target)) return Fail(error, FALSE);
+    if (DWORD error = RecordPending(kNtPrefix + FullPath(from), "")) return Fail(error, FALSE);
     return TRUE;
 }
 

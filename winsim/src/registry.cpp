@@ -123,7 +123,7 @@ const RegKey* RegKey::SubKeyAt(size_t index) const {
 
 const RegValue* RegKey::FindValue(const std::string& value_name) const {
     for (const RegValue& value : values) {
-        if (!NameLess()(value.name, value_name) && !NameLess()(value_name, value.name)) {
+        if (SameName(value.name, value_name)) {
             return &value;
         }
     }
@@ -133,7 +133,7 @@ const RegValue* RegKey::FindValue(const std::string& value_name) const {
 void RegKey::SetValue(const std::string& value_name, DWORD type, std::string data) {
     written = CurrentFileTime();
     for (RegValue& value : values) {
-        if (!NameLess()(value.name, value_name) && !NameLess()(value_name, value.name)) {
+        if (SameName(value.name, value_name)) {
             value.type = type;
             value.data = std::move(data);
             return;
@@ -144,7 +144,7 @@ void RegKey::SetValue(const std::string& value_name, DWORD type, std::string dat
 
 bool RegKey::DeleteValue(const std::string& value_name) {
     for (auto it = values.begin(); it != values.end(); ++it) {
-        if (!NameLess()(it->name, value_name) && !NameLess()(value_name, it->name)) {
+        if (SameName(it->name, value_name)) {
             values.erase(it);
             written = CurrentFileTime();
             return true;

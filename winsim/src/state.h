@@ -82,12 +82,19 @@ void* AllocateBlock(size_t bytes, bool zero);
 bool FreeBlock(void* block);
 
 // ---------------------------------------------------------------------------
-// File system.
+// Letter case in names, folded as Windows folds it: ASCII letters only.
 
-// Orders names as NTFS does: by their upper-case form, byte by byte.
+char UpperCase(char c);
+std::string UpperCase(std::string text);
+std::string LowerCase(std::string text);
+// Orders names as NTFS and the registry do: by their upper-case form, byte by byte.
 struct NameLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
+bool SameName(const std::string& a, const std::string& b);
+
+// ---------------------------------------------------------------------------
+// File system.
 
 struct Node {
     std::string name;  // as created; "C:" for the drive's root

@@ -1,5 +1,5 @@
-// Text calls: wvsprintfA, FormatMessageA with the system message table, and
-// the lstr* string helpers.
+// Text calls: wvsprintfA, FormatMessageA with the system message table, the
+// lstr* string helpers, and the letter case of names.
 #include "state.h"
 
 #include <algorithm>
@@ -92,8 +92,6 @@ const char* SystemMessage(DWORD id) {
     return it != std::end(kMessages) && it->id == id ? it->text : nullptr;
 }
 
-int Fold(char c) { return std::tolower(static_cast<unsigned char>(c)); }
-
 }  // namespace
 
 int WINAPI wvsprintfA(LPSTR lpOutput, LPCSTR lpFmt, va_list arglist) {
@@ -133,11 +131,35 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LP
 
 int WINAPI lstrlenA(LPCSTR lpString) { return static_cast<int>(std::strlen(lpString)); }
 
+// Ordered by the lower-case form, byte by byte.
 int WINAPI lstrcmpiA(LPCSTR lpString1, LPCSTR lpString2) {
-    for (size_t i = 0;; ++i) {
-        const int a = Fold(lpString1[i]);
-        const int b = Fold(lpString2[i]);
-        if (a != b) return a < b ? -1 : 1;
-        if (a == 0) return 0;
-    }
+    const int order = LowerCase(lpString1).compare(LowerCase(lpString2));
+    return order < 0 ? -1 : order > 0 ? 1 : 0;
 }
+
+namespace winsim::detail {
+
+char UpperCase(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+std::string UpperCase(std::string text) {
+    for (char& c : text) c = UpperCase(c);
+    return text;
+}
+
+std::string LowerCase(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool NameLess::operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(UpperCase(x)) < static_cast<unsigned char>(UpperCase(y));
+    });
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [](char x, char y) { return UpperCase(x) == UpperCase(y); });
+}
+
+}  // namespace winsim::detail

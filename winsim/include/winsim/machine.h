@@ -23,10 +23,10 @@ namespace winsim {
 // no open handle, no live allocation, no planned fault, no counted call.
 void Reset();
 
-// Restarts Windows: files held in use are let go; the delayed moves and
-// deletions recorded by MoveFileExA are carried out in order (a deletion
-// whatever the file's attributes; a folder only when empty; a move onto an
-// existing name only when it was to replace it) and forgotten; services
+// Restarts Windows: files held in use are let go; the delayed deletions
+// recorded by MoveFileExA are carried out in order (whatever the file's
+// attributes; a folder only when empty; delayed moves are not simulated)
+// and forgotten; services
 // marked for deletion are gone, the others come back stopped, or running
 // when they start with the system (boot, system or automatic start).
 // Files, registry, devices, clock and accounting stay otherwise. The test
