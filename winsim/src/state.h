@@ -94,6 +94,24 @@ struct NameLess {
 bool SameName(const std::string& a, const std::string& b);
 
 // ---------------------------------------------------------------------------
+// Paths: a drive letter (C: when none), components separated by backslashes
+// or slashes, repeated separators ignored.
+
+struct ParsedPath {
+    char drive = 'C';
+    std::vector<std::string> parts;  // below the drive root
+    bool wildcard = false;  // the last component holds '*' or '?'
+};
+// A path's drive and components; ERROR_PATH_NOT_FOUND for an empty path,
+// ERROR_INVALID_NAME for a wildcard where none is allowed (only in the last
+// component of a search).
+DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out);
+// The full path that a parsed path names, as GetFullPathName gives it.
+std::string FullPath(const ParsedPath& path);
+// Whether a name matches a search pattern, letter case ignored.
+bool MatchPattern(const std::string& pattern, const std::string& name, size_t pattern_at = 0, size_t name_at = 0);
+
+// ---------------------------------------------------------------------------
 // File system.
 
 struct Node {
