@@ -284,6 +284,13 @@ struct DeviceInfoSet : HandleObject {
     std::vector<DeviceElement> elements;
 };
 
+// Driver keys live below this key.
+constexpr char kClassRoot[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
+// A string's bytes with its terminator, as a REG_SZ value holds them.
+std::string WithTerminator(const std::string& s);
+// The machine's devices in SetupDiGetClassDevsA order: by instance ID.
+std::vector<std::shared_ptr<DeviceNode>> SortedDevices();
+
 // ---------------------------------------------------------------------------
 // Clock: milliseconds since 1601-01-01 00:00:00.000, the FILETIME epoch.
 
