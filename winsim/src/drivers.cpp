@@ -162,18 +162,6 @@ int DecorationFit(const std::string& decoration) {
     return dot == std::string::npos ? fit : -1;
 }
 
-struct ServiceSetup {
-    std::string name;
-    DWORD flags = 0;
-    DWORD type = 0;
-    DWORD start = 0;
-    DWORD error_control = 0;
-    std::string image_path;
-    std::string display_name;
-    std::string group;
-    std::string description;
-};
-
 struct DriverChoice {
     std::string description;
     std::string section;    // install section as the model line names it
@@ -240,9 +228,6 @@ DWORD ReadService(const InfFile& inf, const InfLine& line, ServiceSetup* service
         return ERROR_LINE_NOT_FOUND;
     }
     service->image_path = ImagePath(*binary, service->type);
-    service->display_name = inf.Value(section, "DisplayName").value_or("");
-    service->group = inf.Value(section, "LoadOrderGroup").value_or("");
-    service->description = inf.Value(section, "Description").value_or("");
     return ERROR_SUCCESS;
 }
 
@@ -347,22 +332,6 @@ DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, Driv
     return ERROR_SUCCESS;
 }
 
-void WriteService(const ServiceSetup& service) {
-    std::shared_ptr<RegKey> key = CreateKey(std::string(kServicesKey) + "\\" + service.name);
-    if (!key) return;
-    key->SetValue("Type", REG_DWORD, DwordBytes(service.type));
-    key->SetValue("Start", REG_DWORD, DwordBytes(service.start));
-    key->SetValue("ErrorControl", REG_DWORD, DwordBytes(service.error_control));
-    key->SetValue("ImagePath", REG_EXPAND_SZ, WithTerminator(service.image_path));
-    if (!service.display_name.empty()) {
-        key->SetValue("DisplayName", REG_SZ, WithTerminator(service.display_name));
-    }
-    if (!service.group.empty()) key->SetValue("Group", REG_SZ, WithTerminator(service.group));
-    if (!service.description.empty()) {
-        key->SetValue("Description", REG_SZ, WithTerminator(service.description));
-    }
-}
-
 // The device's driver key: its own when it already has one in the class,
 // otherwise the first free four-digit one.
 std::string DriverKeyFor(const DeviceNode& device, const GUID& class_guid) {
@@ -408,7 +377,7 @@ void InstallOn(DeviceNode& device, const DriverChoice& choice, const std::string
 
     std::string service;
     for (const ServiceSetup& s : choice.services) {
-        WriteService(s);
+        WriteServiceKey(s);
         if (service.empty() && (s.flags & kAssociatedService)) service = s.name;
     }
     device.class_guid = class_guid;

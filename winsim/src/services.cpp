@@ -1,6 +1,7 @@
 // The service control manager: OpenSCManagerA, OpenServiceA, DeleteService,
-// CloseServiceHandle, QueryServiceStatus, ControlService, and the test
-// helpers that add, run and inspect services.
+// CloseServiceHandle, QueryServiceStatus, ControlService, the service keys
+// that driver installations write, and the test helpers that add, run and
+// inspect services.
 //
 // A service is its key SYSTEM\CurrentControlSet\Services\<name> with a Type
 // value, as the manager reads it at start-up; marking it for deletion writes
@@ -156,6 +157,15 @@ void RestartServices() {
         record.started = starts;
     }
     for (const auto& key : marked) UnlinkKey(*key);
+}
+
+void WriteServiceKey(const ServiceSetup& service) {
+    std::shared_ptr<RegKey> key = CreateKey(std::string(kServicesKey) + "\\" + service.name);
+    if (!key) return;
+    key->SetValue("Type", REG_DWORD, DwordBytes(service.type));
+    key->SetValue("Start", REG_DWORD, DwordBytes(service.start));
+    key->SetValue("ErrorControl", REG_DWORD, DwordBytes(service.error_control));
+    key->SetValue("ImagePath", REG_EXPAND_SZ, WithTerminator(service.image_path));
 }
 
 void CloseServiceObject(HANDLE handle) {

@@ -251,6 +251,18 @@ std::string DwordBytes(DWORD value);
 // Services: SYSTEM\CurrentControlSet\Services\<name> keys holding a Type.
 
 constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+// A service as an INF's AddService line and its section install it.
+struct ServiceSetup {
+    std::string name;
+    DWORD flags = 0;
+    DWORD type = 0;
+    DWORD start = 0;
+    DWORD error_control = 0;
+    std::string image_path;
+};
+
+// Writes the service's key, as a driver installation does.
+void WriteServiceKey(const ServiceSetup& service);
 // What a restart does to services: those marked for deletion go, the others
 // come back stopped, or running when they start with the system.
 void RestartServices();
