@@ -339,10 +339,11 @@ struct Machine {
     std::string temp_path;
     std::vector<std::string> debug_output;
 
-    // Version reported by GetVersionExA
-    DWORD version_major = 10;
-    DWORD version_minor = 0;
-    DWORD version_build = 19045;
+    // Version reported by GetVersionExA: by default what Windows 8 to 11
+    // report to a program whose manifest declares no supportedOS.
+    DWORD version_major = 6;
+    DWORD version_minor = 2;
+    DWORD version_build = 9200;
 
     std::shared_ptr<RegKey> registry;  // HKEY_LOCAL_MACHINE
 

@@ -15,8 +15,9 @@ namespace winsim {
 // A fresh machine: drive C: with C:\Windows, C:\Windows\System32 (holding
 // newdev.dll), C:\Windows\INF and the temporary folder
 // C:\Users\user\AppData\Local\Temp\;
-// the clock at 2021/03/02 09:05:03.007; Windows 10.0 build 19045 (x64); a
-// registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services,
+// the clock at 2021/03/02 09:05:03.007; x64 Windows reporting version 6.2
+// build 9200, as Windows 8 to 11 do to this program (its manifest declares
+// no supportedOS); a registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services,
 // ...\Control\Session Manager and the display class key
 // ...\Control\Class\{4D36E968-...} (Class "Display"); no device, no service;
 // no restart pending, no delayed file operation; an empty debugger channel;
@@ -67,8 +68,10 @@ struct PendingFileOperation {
 std::vector<PendingFileOperation> PendingFileOperations();
 
 // Version that GetVersionExA reports (platform VER_PLATFORM_WIN32_NT, no
-// service pack). Below 6.2 the loader lacks SetDefaultDllDirectories and the
-// LOAD_LIBRARY_SEARCH_ flags, as Windows 7 without its loader update.
+// service pack): 6.1 for Windows 7, 6.2 build 9200 for every later Windows,
+// as the program's manifest declares no supportedOS. Below 6.2 the loader
+// lacks SetDefaultDllDirectories and the LOAD_LIBRARY_SEARCH_ flags, as
+// Windows 7 without its loader update.
 void SetWindowsVersion(DWORD major, DWORD minor, DWORD build);
 
 // The loader. The program runs from this folder, which a fresh machine does
