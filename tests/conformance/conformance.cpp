@@ -311,18 +311,15 @@ const struct Check { const char* name; const char* left_out_under_wine; void (*r
 }  // namespace
 
 int main() {
-#ifdef _WIN32
-    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-#else
-    const bool wine = false;
-    winsim::Reset();
-#endif
+    // On the host the process starts with a fresh simulated machine.
     char temp[MAX_PATH] = {};
     if (GetTempPathA(MAX_PATH, temp) < MAX_PATH) g_temp = temp;
 #ifdef _WIN32
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     CreateDirectoryA(In("").c_str(), nullptr);
 #else
-    winsim::MakeDirectories(In(""));
+    const bool wine = false;
+    winsim::MakeDirectories(In(""));  // CreateDirectoryA is not simulated
 #endif
     g_manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     int passed = 0, failed = 0, left_out = 0;
