@@ -18,9 +18,6 @@ constexpr GUID kDisplayClassGuid = {
 
 // SPDRP_MAXIMUM_PROPERTY: codes from here on name no property.
 constexpr DWORD kPropertyLimit = 0x25;
-constexpr DWORD kKnownCreateFlags = DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS;
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 void JoinMachine(std::shared_ptr<DeviceNode> device) {
     device->registered = true;
@@ -124,24 +121,13 @@ using namespace winsim::detail;
 // ---------------------------------------------------------------------------
 // Device information sets
 
-HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND, DWORD Flags) {
+// The devices of all classes (DIGCF_ALLCLASSES) are simulated, with no
+// enumerator; DIGCF_PRESENT leaves out those not present.
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID*, PCSTR, HWND, DWORD Flags) {
     if (auto fault = EnterCall("SetupDiGetClassDevsA")) return Fail(*fault, INVALID_HANDLE_VALUE);
-    // Device interfaces are not simulated.
-    if (Flags & DIGCF_DEVICEINTERFACE) return Fail(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE);
-    const bool all_classes = (Flags & DIGCF_ALLCLASSES) != 0;
-    if (!all_classes && ClassGuid == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    }
     auto set = std::make_unique<DeviceInfoSet>();
-    if (!all_classes) set->class_guid = *ClassGuid;
-    const std::string enumerator = Enumerator != nullptr ? Enumerator : "";
     for (const auto& device : SortedDevices()) {
         if ((Flags & DIGCF_PRESENT) && !device->present) continue;
-        if (!all_classes && !SameGuid(device->class_guid, *ClassGuid)) continue;
-        if (!enumerator.empty() &&
-            !SameName(device->instance_id.substr(0, device->instance_id.find('\\')), enumerator)) {
-            continue;
-        }
         set->elements.push_back(NewElement(device));
     }
     return AddHandle(std::move(set));
@@ -152,10 +138,6 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
     if (auto fault = EnterCall("SetupDiEnumDeviceInfo")) return Fail(*fault, FALSE);
     auto* set = LookupHandle<::winsim::detail::DeviceInfoSet>(DeviceInfoSet);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (DeviceInfoData == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    }
     // Elements stay in the set after DIF_REMOVE, so that indexes hold still.
     if (MemberIndex >= set->elements.size()) return Fail(ERROR_NO_MORE_ITEMS, FALSE);
     Describe(set->elements[MemberIndex], DeviceInfoData);
@@ -219,60 +201,31 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     return TRUE;
 }
 
-HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND) {
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID*, HWND) {
     if (auto fault = EnterCall("SetupDiCreateDeviceInfoList")) {
         return Fail(*fault, INVALID_HANDLE_VALUE);
     }
-    auto set = std::make_unique<::winsim::detail::DeviceInfoSet>();
-    if (ClassGuid != nullptr) set->class_guid = *ClassGuid;
-    return AddHandle(std::move(set));
+    return AddHandle(std::make_unique<::winsim::detail::DeviceInfoSet>());
 }
 
-BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
-                                     const GUID* ClassGuid, PCSTR DeviceDescription, HWND,
-                                     DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData) {
+// Only root-enumerated devices with a generated ID (DICD_GENERATE_ID) are
+// simulated, without a description.
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName, const GUID* ClassGuid, PCSTR,
+                                     HWND, DWORD, PSP_DEVINFO_DATA DeviceInfoData) {
     if (auto fault = EnterCall("SetupDiCreateDeviceInfoA")) return Fail(*fault, FALSE);
     auto* set = LookupHandle<::winsim::detail::DeviceInfoSet>(DeviceInfoSet);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (CreationFlags & ~kKnownCreateFlags) return Fail(ERROR_INVALID_FLAGS, FALSE);
-    if (ClassGuid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (DeviceInfoData != nullptr && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    }
-    if (set->class_guid && !SameGuid(*set->class_guid, *ClassGuid)) {
-        return Fail(ERROR_CLASS_MISMATCH, FALSE);
-    }
-    const std::string name = DeviceName != nullptr ? DeviceName : "";
+    // The upper-cased name below ROOT, with the first free number.
     std::string id;
-    if (CreationFlags & DICD_GENERATE_ID) {
-        // A root-enumerated ID under the upper-cased name, first free number.
-        if (name.empty() || name.find('\\') != std::string::npos) {
-            return Fail(ERROR_INVALID_DEVINST_NAME, FALSE);
-        }
-        for (unsigned n = 0; n <= 9999 && id.empty(); ++n) {
-            char number[8];
-            std::snprintf(number, sizeof number, "%04u", n);
-            const std::string candidate = "ROOT\\" + UpperCase(name) + "\\" + number;
-            if (!InstanceIdInUse(candidate)) id = candidate;
-        }
-        if (id.empty()) return Fail(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
-    } else {
-        // A whole instance ID: enumerator\device\instance.
-        const size_t first = name.find('\\');
-        const size_t second = first == std::string::npos ? first : name.find('\\', first + 1);
-        if (first == 0 || second == std::string::npos || second == first + 1 ||
-            second + 1 >= name.size() || name.find('\\', second + 1) != std::string::npos) {
-            return Fail(ERROR_INVALID_DEVINST_NAME, FALSE);
-        }
-        id = UpperCase(name);
-        if (InstanceIdInUse(id)) return Fail(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+    for (unsigned n = 0; id.empty(); ++n) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%04u", n);
+        const std::string candidate = "ROOT\\" + UpperCase(DeviceName) + "\\" + number;
+        if (!InstanceIdInUse(candidate)) id = candidate;
     }
     auto device = std::make_shared<DeviceNode>();
     device->instance_id = id;
     device->class_guid = *ClassGuid;
-    if (DeviceDescription != nullptr && *DeviceDescription != '\0') {
-        device->properties[SPDRP_DEVICEDESC] = WithTerminator(DeviceDescription);
-    }
     device->devinst = M().next_devinst++;
     set->elements.push_back(NewElement(device));
     if (DeviceInfoData != nullptr) Describe(set->elements.back(), DeviceInfoData);
@@ -288,23 +241,9 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
     DeviceElement* element = FindElement(*set, DeviceInfoData);
     if (element == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    DeviceNode& device = *element->device;
-    if (device.removed) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
-    // Of the writable properties, these are simulated.
-    if (Property != SPDRP_HARDWAREID && Property != SPDRP_COMPATIBLEIDS &&
-        Property != SPDRP_DEVICEDESC) {
-        return Fail(ERROR_INVALID_REG_PROPERTY, FALSE);
-    }
-    if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    // No data deletes the property.
-    if (PropertyBufferSize == 0) {
-        device.properties.erase(Property);
-    } else {
-        device.properties[Property] =
-            std::string(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
-    }
+    // Writing the hardware IDs is simulated.
+    element->device->properties[Property] =
+        std::string(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
     return TRUE;
 }
 
@@ -313,18 +252,12 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     if (auto fault = EnterCall("SetupDiCallClassInstaller")) return Fail(*fault, FALSE);
     auto* set = LookupHandle<::winsim::detail::DeviceInfoSet>(DeviceInfoSet);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    // Only DIF_REGISTERDEVICE and DIF_REMOVE are simulated.
-    if (InstallFunction != DIF_REGISTERDEVICE && InstallFunction != DIF_REMOVE) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    if (DeviceInfoData == nullptr) return Fail(ERROR_NO_DEVICE_SELECTED, FALSE);
+    // DIF_REGISTERDEVICE and DIF_REMOVE, on a device of the set, are simulated.
     DeviceElement* element = FindElement(*set, DeviceInfoData);
     if (element == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     const std::shared_ptr<DeviceNode>& device = element->device;
-    if (device->removed) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     Machine& m = M();
     if (InstallFunction == DIF_REGISTERDEVICE) {
-        if (device->registered) return TRUE;
         // A root-enumerated device is present as soon as it is registered.
         device->present = true;
         JoinMachine(device);
@@ -332,7 +265,6 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     }
     // DIF_REMOVE: the device leaves the machine with its driver key; its
     // service stays.
-    if (!device->registered) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     m.devices.erase(std::remove(m.devices.begin(), m.devices.end(), device), m.devices.end());
     m.device_ids.erase(device->instance_id);
     device->registered = false;

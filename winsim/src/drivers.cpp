@@ -18,8 +18,6 @@ constexpr char kInfFolder[] = "C:\\Windows\\INF";
 // SPSVCINST_ASSOCSERVICE: the AddService line names the device's function driver.
 constexpr DWORD kAssociatedService = 0x00000002;
 constexpr DWORD kServiceFileSystemDriver = 0x2;
-constexpr DWORD kKnownInstallFlags =
-    INSTALLFLAG_FORCE | INSTALLFLAG_READONLY | INSTALLFLAG_NONINTERACTIVE;
 
 // "{4D36E968-E325-11CE-BFC1-08002BE10318}"
 std::string GuidToString(const GUID& g) {
@@ -79,15 +77,6 @@ std::string ClassKeyPath(const GUID& guid) {
     return std::string(kClassRoot) + "\\" + GuidToString(guid);
 }
 
-// What SetupDiClassNameFromGuid finds: the class key's "Class" value.
-std::string ClassNameOf(const GUID& guid) {
-    std::shared_ptr<RegKey> key = FindKey(ClassKeyPath(guid));
-    if (!key) return "";
-    const RegValue* value = key->FindValue("Class");
-    if (value == nullptr || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return "";
-    return std::string(value->data.c_str());
-}
-
 // ---------------------------------------------------------------------------
 // INF copies in C:\Windows\INF
 
@@ -130,16 +119,12 @@ DWORD CopyOemInf(const std::string& source, const std::string& contents, DWORD s
                  std::string* name) {
     if (std::optional<std::string> existing = IdenticalOemCopy(contents)) {
         *name = *existing;
-        return (style & SP_COPY_NOOVERWRITE) ? static_cast<DWORD>(ERROR_FILE_EXISTS)
-                                             : static_cast<DWORD>(ERROR_SUCCESS);
+        return ERROR_SUCCESS;
     }
     if (style & SP_COPY_REPLACEONLY) return ERROR_FILE_NOT_FOUND;
     *name = FreeOemName();
-    const DWORD attributes = FileAttributesOf(source);
-    const DWORD kept = attributes == INVALID_FILE_ATTRIBUTES
-                           ? 0
-                           : attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                           FILE_ATTRIBUTE_SYSTEM);
+    const DWORD kept =
+        FileAttributesOf(source) & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     return WriteWholeFile(std::string(kInfFolder) + "\\" + *name, contents,
                           kept | FILE_ATTRIBUTE_ARCHIVE);
 }
@@ -394,58 +379,32 @@ using namespace winsim::detail;
 // ---------------------------------------------------------------------------
 // INF files
 
-BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
-                                DWORD ClassNameSize, PDWORD RequiredSize) {
+// An INF named by its path, with a Class line, is simulated.
+BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName, DWORD ClassNameSize, PDWORD) {
     if (auto fault = EnterCall("SetupDiGetINFClassA")) return Fail(*fault, FALSE);
-    if (InfName == nullptr || ClassGuid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::string path = InfName;
-    // A bare file name is looked for in the INF folder (the DevicePath).
-    if (path.find_first_of("\\/:") == std::string::npos) {
-        path = std::string(kInfFolder) + "\\" + path;
-    }
     InfFile inf;
-    if (DWORD error = LoadInf(path, &inf)) return Fail(error, FALSE);
+    if (DWORD error = LoadInf(InfName, &inf)) return Fail(error, FALSE);
     GUID guid{};
     const std::optional<std::string> guid_text = inf.Value("Version", "ClassGUID");
     if (guid_text && !ParseGuid(*guid_text, &guid)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::optional<std::string> name = inf.Value("Version", "Class");
-    if (!name) {
-        // Named after the installed class with that GUID, or "" if none is.
-        if (!guid_text) return Fail(ERROR_INVALID_CLASS, FALSE);
-        name = ClassNameOf(guid);
-    }
+    const std::optional<std::string> name = inf.Value("Version", "Class");
+    if (!name) return Fail(ERROR_INVALID_CLASS, FALSE);
     const DWORD required = static_cast<DWORD>(name->size() + 1);
-    if (RequiredSize != nullptr) *RequiredSize = required;
     if (ClassNameSize < required) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-    if (ClassName == nullptr) return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
     std::memcpy(ClassName, name->c_str(), required);
     *ClassGuid = guid;
     return TRUE;
 }
 
-BOOL WINAPI SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD CopyStyle,
-                             PSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
-                             PDWORD RequiredSize, PSTR* DestinationInfFileNameComponent) {
+// The copy's name is not handed back: no destination buffer is simulated.
+BOOL WINAPI SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD CopyStyle, PSTR, DWORD, PDWORD,
+                             PSTR*) {
     if (auto fault = EnterCall("SetupCopyOEMInfA")) return Fail(*fault, FALSE);
-    if (SourceInfFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     InfFile inf;
     std::string contents;
     if (DWORD error = LoadInf(SourceInfFileName, &inf, &contents)) return Fail(error, FALSE);
     std::string name;
-    const DWORD result = CopyOemInf(SourceInfFileName, contents, CopyStyle, &name);
-    if (result != ERROR_SUCCESS && result != ERROR_FILE_EXISTS) return Fail(result, FALSE);
-    // The destination's full path, also when an existing copy stopped it.
-    const std::string full = std::string(kInfFolder) + "\\" + name;
-    const DWORD required = static_cast<DWORD>(full.size() + 1);
-    if (RequiredSize != nullptr) *RequiredSize = required;
-    if (DestinationInfFileName != nullptr) {
-        if (DestinationInfFileNameSize < required) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-        std::memcpy(DestinationInfFileName, full.c_str(), required);
-        if (DestinationInfFileNameComponent != nullptr) {
-            *DestinationInfFileNameComponent = DestinationInfFileName + (full.size() - name.size());
-        }
-    }
-    if (result == ERROR_FILE_EXISTS) return Fail(ERROR_FILE_EXISTS, FALSE);
+    if (DWORD error = CopyOemInf(SourceInfFileName, contents, CopyStyle, &name)) return Fail(error, FALSE);
     return TRUE;
 }
 
@@ -453,12 +412,8 @@ BOOL WINAPI SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD CopySt
 // Driver installation
 
 BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR FullInfPath,
-                                               DWORD InstallFlags, PBOOL bRebootRequired) {
+                                               DWORD, PBOOL bRebootRequired) {
     if (auto fault = EnterCall("UpdateDriverForPlugAndPlayDevicesA")) return Fail(*fault, FALSE);
-    if (HardwareId == nullptr || *HardwareId == '\0' || FullInfPath == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    if (InstallFlags & ~kKnownInstallFlags) return Fail(ERROR_INVALID_FLAGS, FALSE);
     InfFile inf;
     std::string contents;
     if (DWORD error = LoadInf(FullInfPath, &inf, &contents)) return Fail(error, FALSE);

@@ -292,7 +292,6 @@ struct DeviceElement {
 struct DeviceInfoSet : HandleObject {
     static constexpr HandleKind kKind = HandleKind::DeviceInfoSet;
     DeviceInfoSet() : HandleObject(kKind) {}
-    std::optional<GUID> class_guid;
     std::vector<DeviceElement> elements;
 };
 
