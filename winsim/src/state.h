@@ -19,14 +19,7 @@
 namespace winsim::detail {
 
 // Error codes that winsim reports but the public header does not declare.
-constexpr DWORD kErrorBadNetPath = 53;
-constexpr DWORD kErrorDiskFull = 112;
-constexpr DWORD kErrorDirectory = 267;
-constexpr DWORD kErrorInvalidAddress = 487;
-constexpr DWORD kErrorInvalidServiceControl = 1052;
-constexpr DWORD kErrorDatabaseDoesNotExist = 1065;
 constexpr DWORD kErrorServiceNeverStarted = 1077;
-constexpr DWORD kRpcServerUnavailable = 1722;
 
 // ---------------------------------------------------------------------------
 // Calls that can fail. Each one starts with
