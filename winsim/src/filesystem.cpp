@@ -313,6 +313,9 @@ DWORD WriteWholeFile(const std::string& path, const std::string& contents, DWORD
     if (DWORD error = Resolve(path.c_str(), false, &parsed, &where)) return error;
     if (!where.parent) return ERROR_INVALID_NAME;
     if (where.node) {
+        if (!SharingAllows(where.node.get(), Access::FromMask(GENERIC_WRITE), 0)) {
+            return ERROR_SHARING_VIOLATION;
+        }
         where.node->data = contents;
         where.node->written = CurrentFileTime();
         return ERROR_SUCCESS;

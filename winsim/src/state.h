@@ -157,18 +157,17 @@ struct FindHandle : HandleObject {
 std::shared_ptr<Node> NewFileSystem(FILETIME now);
 
 // Whole-file access for the calls that read and write INF files. They follow
-// the Win32 path rules and report the error code CreateFileA would.
+// the Win32 path rules and report a missing file or folder, and a write to
+// a file another process holds, with the error code CreateFileA would.
 DWORD ReadWholeFile(const std::string& path, std::string* contents);
 // Creates or replaces a file; a new file gets the given attributes.
 DWORD WriteWholeFile(const std::string& path, const std::string& contents, DWORD attributes);
-DWORD RemoveFile(const std::string& path);
 // Attributes of an existing file, or INVALID_FILE_ATTRIBUTES.
 DWORD FileAttributesOf(const std::string& path);
 // Names in a folder, in directory order; empty when it is not a folder.
 std::vector<std::string> FolderEntries(const std::string& path);
 // What a restart does to files: lets go of every file held in use, then
-// carries out the delayed moves and deletions in the order recorded and
-// forgets them.
+// carries out the delayed deletions in the order recorded and forgets them.
 void RestartFileSystem();
 
 // ---------------------------------------------------------------------------

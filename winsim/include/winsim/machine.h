@@ -52,8 +52,8 @@ bool Exists(const std::string& path);
 // Every file of the machine by full path ("C:\\Windows\\INF\\oem0.inf"), with its contents.
 std::map<std::string, std::string> Files();
 // Marks a file as held open by another process (a loaded driver, say) for
-// reading and executing, sharing reading only: deleting, moving or writing
-// it fails with ERROR_SHARING_VIOLATION, and so does opening it without
+// reading and executing, sharing reading only: deleting or writing it
+// fails with ERROR_SHARING_VIOLATION, and so does opening it without
 // sharing reading. A restart lets go of it. False when there is no such file.
 bool SetFileInUse(const std::string& path);
 // The moves and deletions that MoveFileExA delayed until the next restart,
