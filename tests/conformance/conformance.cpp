@@ -350,15 +350,16 @@ const Check kChecks[] = {
 }  // namespace
 
 int main() {
-#ifdef _WIN32
-    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-#else
-    const bool wine = false;
-    winsim::Reset();
-#endif
+    // On the host the process starts with a fresh simulated machine.
     char temp[MAX_PATH] = {};
     if (GetTempPathA(MAX_PATH, temp) < MAX_PATH) g_temp = temp;
+#ifdef _WIN32
+    const bool wine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
     CreateDirectoryA(In("").c_str(), nullptr);
+#else
+    const bool wine = false;
+    winsim::MakeDirectories(In(""));  // CreateDirectoryA is not simulated
+#endif
     g_manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     int passed = 0;
     int failed = 0;
@@ -379,10 +380,10 @@ int main() {
         }
     }
     for (const std::string& made : g_made) DeleteFileA(made.c_str());
-    RemoveDirectoryA(In("").c_str());
     CloseServiceHandle(g_manager);
     FreeLibrary(g_newdev);
 #ifdef _WIN32
+    RemoveDirectoryA(In("").c_str());
     RegDeleteTreeA(HKEY_LOCAL_MACHINE, kBase.c_str());
 #endif
     std::printf("%d passed, %d failed, %d skipped\n", passed, failed, left_out);

@@ -61,6 +61,8 @@ const std::string kInstalled = "QV_RegisterMirrorDriver|Driver Installed success
 const std::string kFailed = "QV_RegisterMirrorDriver|<=== QV_RegisterMirrorDriver(ERROR)\n";
 const Lines kRoot = {"ROOT\\DISPLAY\\0000"};
 
+// Windows 8 to 11 report 6.2 build 9200 to the program (its manifest declares
+// no supportedOS), the simulated machine's default.
 const InstallCase kInstallCases[] = {
     {"FreshOnWindows10", [] {}, 0, kRoot,
      {"QV_RegisterMirrorDriver|  MirrorInfFile = [C:\\Drv\\" + kInf + "]\n", "QV_FindExistingDevice|EnumDeviceInfo\n",

@@ -1,125 +1,28 @@
-// Devices and device information sets (SetupAPI), INF classes and copies, and
-// driver installation (newdev): what Windows keeps about devices and what
-// installing or removing a driver leaves in the registry and in C:\Windows\INF.
-#include "inf.h"
+// Devices and device information sets (SetupAPI): what Windows keeps about
+// devices, and the test helpers that add and inspect them.
 #include "state.h"
 
 #include <winsim/machine.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
 namespace winsim::detail {
 namespace {
 
-constexpr char kClassRoot[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
-constexpr char kInfFolder[] = "C:\\Windows\\INF";
 // The class of the devices that tests add.
 constexpr GUID kDisplayClassGuid = {
     0x4d36e968, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 
 // SPDRP_MAXIMUM_PROPERTY: codes from here on name no property.
 constexpr DWORD kPropertyLimit = 0x25;
-// SPSVCINST_ASSOCSERVICE: the AddService line names the device's function driver.
-constexpr DWORD kAssociatedService = 0x00000002;
-constexpr DWORD kServiceFileSystemDriver = 0x2;
-constexpr DWORD kKnownInstallFlags =
-    INSTALLFLAG_FORCE | INSTALLFLAG_READONLY | INSTALLFLAG_NONINTERACTIVE;
-constexpr DWORD kKnownCreateFlags = DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS;
-
-// "{4D36E968-E325-11CE-BFC1-08002BE10318}"
-std::string GuidToString(const GUID& g) {
-    char text[40];
-    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
-                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
-    return text;
-}
-
-bool ParseGuid(const std::string& text, GUID* guid) {
-    // {xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}
-    static const char kShape[] = "{xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx}";
-    if (text.size() != sizeof kShape - 1) return false;
-    for (size_t i = 0; i < text.size(); ++i) {
-        const bool hex = std::isxdigit(static_cast<unsigned char>(text[i])) != 0;
-        if (kShape[i] == 'x' ? !hex : text[i] != kShape[i]) return false;
-    }
-    auto hex = [&](size_t at, size_t digits) {
-        return static_cast<uint32_t>(std::strtoul(text.substr(at, digits).c_str(), nullptr, 16));
-    };
-    guid->Data1 = hex(1, 8);
-    guid->Data2 = static_cast<WORD>(hex(10, 4));
-    guid->Data3 = static_cast<WORD>(hex(15, 4));
-    guid->Data4[0] = static_cast<BYTE>(hex(20, 2));
-    guid->Data4[1] = static_cast<BYTE>(hex(22, 2));
-    for (size_t i = 0; i < 6; ++i) guid->Data4[2 + i] = static_cast<BYTE>(hex(25 + 2 * i, 2));
-    return true;
-}
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 void JoinMachine(std::shared_ptr<DeviceNode> device) {
     device->registered = true;
     M().device_ids.insert(device->instance_id);
     M().devices.push_back(std::move(device));
-}
-
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-    return !NameLess()(a, b) && !NameLess()(b, a);
-}
-
-std::string WithTerminator(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }
-
-// The strings of a multi-string. Malformed data (no final empty string, or
-// no terminator at all) yields what is there.
-std::vector<std::string> SplitMultiString(const std::string& bytes) {
-    std::vector<std::string> items;
-    size_t start = 0;
-    while (start < bytes.size()) {
-        size_t end = bytes.find('\0', start);
-        if (end == std::string::npos) end = bytes.size();
-        if (end == start) break;  // the empty string that ends the list
-        items.push_back(bytes.substr(start, end - start));
-        start = end + 1;
-    }
-    return items;
-}
-
-std::vector<std::string> DeviceIds(const DeviceNode& device) {
-    std::vector<std::string> ids;
-    for (DWORD property : {SPDRP_HARDWAREID, SPDRP_COMPATIBLEIDS}) {
-        auto it = device.properties.find(property);
-        if (it == device.properties.end()) continue;
-        for (std::string& id : SplitMultiString(it->second)) ids.push_back(std::move(id));
-    }
-    return ids;
-}
-
-std::string ClassKeyPath(const GUID& guid) {
-    return std::string(kClassRoot) + "\\" + GuidToString(guid);
-}
-
-// What SetupDiClassNameFromGuid finds: the class key's "Class" value.
-std::string ClassNameOf(const GUID& guid) {
-    std::shared_ptr<RegKey> key = FindKey(ClassKeyPath(guid));
-    if (!key) return "";
-    const RegValue* value = key->FindValue("Class");
-    if (value == nullptr || (value->type != REG_SZ && value->type != REG_EXPAND_SZ)) return "";
-    return std::string(value->data.c_str());
 }
 
 std::vector<DeviceInfoSet*> OpenSets() {
@@ -138,20 +41,12 @@ bool InstanceIdInUse(const std::string& id) {
     for (DeviceInfoSet* set : OpenSets()) {
         for (const DeviceElement& element : set->elements) {
             if (!element.device->removed && !element.device->registered &&
-                SameText(element.device->instance_id, id)) {
+                SameName(element.device->instance_id, id)) {
                 return true;
             }
         }
     }
     return false;
-}
-
-std::vector<std::shared_ptr<DeviceNode>> SortedDevices() {
-    std::vector<std::shared_ptr<DeviceNode>> devices = M().devices;
-    std::stable_sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) {
-        return NameLess()(a->instance_id, b->instance_id);
-    });
-    return devices;
 }
 
 DeviceElement* FindElement(DeviceInfoSet& set, const SP_DEVINFO_DATA* data) {
@@ -175,369 +70,9 @@ DeviceElement NewElement(std::shared_ptr<DeviceNode> device) {
     return element;
 }
 
-// ---------------------------------------------------------------------------
-// INF copies in C:\Windows\INF
-
-bool IsOemInfName(const std::string& name) {
-    const std::string lower = Lower(name);
-    if (lower.size() < 8 || lower.compare(0, 3, "oem") != 0 ||
-        lower.compare(lower.size() - 4, 4, ".inf") != 0) {
-        return false;
-    }
-    const std::string digits = lower.substr(3, lower.size() - 7);
-    return !digits.empty() && std::all_of(digits.begin(), digits.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) != 0;
-    });
-}
-
-std::optional<std::string> IdenticalOemCopy(const std::string& contents) {
-    for (const std::string& name : FolderEntries(kInfFolder)) {
-        if (!IsOemInfName(name)) continue;
-        std::string existing;
-        if (ReadWholeFile(std::string(kInfFolder) + "\\" + name, &existing) == ERROR_SUCCESS &&
-            existing == contents) {
-            return name;
-        }
-    }
-    return std::nullopt;
-}
-
-std::string FreeOemName() {
-    for (unsigned n = 0;; ++n) {
-        const std::string name = "oem" + std::to_string(n) + ".inf";
-        if (FileAttributesOf(std::string(kInfFolder) + "\\" + name) == INVALID_FILE_ATTRIBUTES) {
-            return name;
-        }
-    }
-}
-
-// Puts the INF into C:\Windows\INF as oemN.inf, or finds the identical copy
-// already there. The copy keeps the source's attributes, as CopyFile does.
-DWORD CopyOemInf(const std::string& source, const std::string& contents, DWORD style,
-                 std::string* name) {
-    if (std::optional<std::string> existing = IdenticalOemCopy(contents)) {
-        *name = *existing;
-        return (style & SP_COPY_NOOVERWRITE) ? static_cast<DWORD>(ERROR_FILE_EXISTS)
-                                             : static_cast<DWORD>(ERROR_SUCCESS);
-    }
-    if (style & SP_COPY_REPLACEONLY) return ERROR_FILE_NOT_FOUND;
-    *name = FreeOemName();
-    const DWORD attributes = FileAttributesOf(source);
-    const DWORD kept = attributes == INVALID_FILE_ATTRIBUTES
-                           ? 0
-                           : attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN |
-                                           FILE_ATTRIBUTE_SYSTEM);
-    return WriteWholeFile(std::string(kInfFolder) + "\\" + *name, contents,
-                          kept | FILE_ATTRIBUTE_ARCHIVE);
-}
-
-// ---------------------------------------------------------------------------
-// Choosing a driver from an INF
-
-// How well a platform decoration ("NTamd64", "NT", "NTamd64.6.1") fits this
-// x64 machine: -1 when it does not apply, higher when it names more.
-int DecorationFit(const std::string& decoration) {
-    const std::string d = Lower(decoration);
-    if (d.compare(0, 2, "nt") != 0) return -1;
-    size_t pos = 2;
-    const size_t dot = d.find('.', pos);
-    const std::string arch =
-        d.substr(pos, dot == std::string::npos ? std::string::npos : dot - pos);
-    if (!arch.empty() && arch != "amd64") return -1;
-    int fit = arch.empty() ? 1 : 2;
-    if (dot != std::string::npos) {
-        unsigned major = 0, minor = 0;
-        const int n = std::sscanf(d.c_str() + dot, ".%u.%u", &major, &minor);
-        if (n < 1) return -1;
-        const Machine& m = M();
-        if (major > m.version_major ||
-            (n == 2 && major == m.version_major && minor > m.version_minor)) {
-            return -1;
-        }
-        fit += 2;
-    }
-    return fit;
-}
-
-struct ServiceSetup {
-    std::string name;
-    DWORD flags = 0;
-    DWORD type = 0;
-    DWORD start = 0;
-    DWORD error_control = 0;
-    std::string image_path;
-    std::string display_name;
-    std::string group;
-    std::string description;
-};
-
-struct DriverChoice {
-    std::string description;
-    std::string section;    // install section as the model line names it
-    std::string extension;  // ".NTamd64", ".NT" or ""
-    std::string provider;
-    std::string version;
-    std::string class_name;
-    std::optional<GUID> class_guid;
-    std::vector<ServiceSetup> services;
-    std::vector<std::pair<std::string, std::string>> files;  // name in the INF's folder, full target path
-};
-
-// The directory IDs simulated: the folders below the Windows folder they name.
-const struct {
-    const char* id;
-    const char* below;
-} kDirIds[] = {{"10", ""}, {"11", "\\System32"}, {"12", "\\System32\\drivers"}};
-
-// The folder of a DIRID that [DestinationDirs] gives; "" for one not simulated.
-std::string DestinationFolder(const std::string& dirid) {
-    for (const auto& d : kDirIds) {
-        if (dirid == d.id) return std::string("C:\\Windows") + d.below;
-    }
-    return "";
-}
-
-bool ParseNumber(const std::string& text, DWORD* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(text.c_str(), &end, 0);
-    if (end == nullptr || *end != '\0') return false;
-    *value = static_cast<DWORD>(v);
-    return true;
-}
-
-// ServiceBinary with its directory ID: a driver's path is rooted at
-// \SystemRoot (the boot loader's name), other services' at %SystemRoot%.
-std::string ImagePath(const std::string& binary, DWORD service_type) {
-    const bool driver =
-        service_type == SERVICE_KERNEL_DRIVER || service_type == kServiceFileSystemDriver;
-    const std::string root = driver ? "\\SystemRoot" : "%SystemRoot%";
-    for (const auto& d : kDirIds) {
-        const std::string dirid = std::string("%") + d.id + "%";
-        if (binary.compare(0, dirid.size(), dirid) == 0) return root + d.below + binary.substr(dirid.size());
-    }
-    return binary;
-}
-
-DWORD ReadService(const InfFile& inf, const InfLine& line, ServiceSetup* service) {
-    if (line.fields.empty()) return ERROR_LINE_NOT_FOUND;
-    service->name = inf.Substitute(line.fields[0]);
-    if (line.fields.size() > 1 && !line.fields[1].empty()) {
-        ParseNumber(inf.Substitute(line.fields[1]), &service->flags);
-    }
-    if (service->name.empty()) return ERROR_SUCCESS;  // a device that needs no service
-    if (line.fields.size() < 3) return ERROR_LINE_NOT_FOUND;
-    const std::string section = inf.Substitute(line.fields[2]);
-    if (inf.Section(section) == nullptr) return ERROR_SECTION_NOT_FOUND;
-    const std::optional<std::string> type = inf.Value(section, "ServiceType");
-    const std::optional<std::string> start = inf.Value(section, "StartType");
-    const std::optional<std::string> error = inf.Value(section, "ErrorControl");
-    const std::optional<std::string> binary = inf.Value(section, "ServiceBinary");
-    if (!type || !start || !error || !binary || !ParseNumber(*type, &service->type) ||
-        !ParseNumber(*start, &service->start) || !ParseNumber(*error, &service->error_control)) {
-        return ERROR_LINE_NOT_FOUND;
-    }
-    service->image_path = ImagePath(*binary, service->type);
-    service->display_name = inf.Value(section, "DisplayName").value_or("");
-    service->group = inf.Value(section, "LoadOrderGroup").value_or("");
-    service->description = inf.Value(section, "Description").value_or("");
-    return ERROR_SUCCESS;
-}
-
-// The models sections of the INF that apply to this machine: for each
-// manufacturer the best-fitting decorated one (x64 Windows reads no
-// undecorated models section).
-std::vector<const InfSection*> ModelSections(const InfFile& inf) {
-    std::vector<const InfSection*> sections;
-    const InfSection* manufacturers = inf.Section("Manufacturer");
-    if (manufacturers == nullptr) return sections;
-    for (const InfLine& maker : manufacturers->lines) {
-        if (maker.fields.empty()) continue;
-        const std::string base = inf.Substitute(maker.fields[0]);
-        const InfSection* best = nullptr;
-        int best_fit = -1;
-        for (size_t i = 1; i < maker.fields.size(); ++i) {
-            const std::string decoration = inf.Substitute(maker.fields[i]);
-            const int fit = DecorationFit(decoration);
-            const InfSection* section = inf.Section(base + "." + decoration);
-            if (fit > best_fit && section != nullptr) {
-                best_fit = fit;
-                best = section;
-            }
-        }
-        if (best != nullptr) sections.push_back(best);
-    }
-    return sections;
-}
-
-// Finds the model line for the device: the first of its IDs (hardware IDs
-// before compatible ones) that a model line lists, letter case ignored; then
-// reads what installing it needs. ERROR_NO_MORE_ITEMS when the INF has no
-// driver for the device.
-DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, DriverChoice* choice,
-                   std::string* matched) {
-    const std::vector<const InfSection*> sections = ModelSections(inf);
-    const InfLine* model = nullptr;
-    for (const std::string& id : ids) {
-        for (const InfSection* section : sections) {
-            for (const InfLine& line : section->lines) {
-                for (size_t i = 1; i < line.fields.size() && model == nullptr; ++i) {
-                    if (SameText(inf.Substitute(line.fields[i]), id)) model = &line;
-                }
-                if (model != nullptr) break;
-            }
-            if (model != nullptr) break;
-        }
-        if (model != nullptr) {
-            *matched = id;
-            break;
-        }
-    }
-    if (model == nullptr || model->fields.empty() || model->fields[0].empty()) {
-        return ERROR_NO_MORE_ITEMS;
-    }
-
-    choice->description = inf.Substitute(model->key);
-    choice->section = inf.Substitute(model->fields[0]);
-    std::string install;
-    for (const char* extension : {".NTamd64", ".NT", ""}) {
-        if (inf.Section(choice->section + extension) != nullptr) {
-            install = choice->section + extension;
-            choice->extension = extension;
-            break;
-        }
-    }
-    if (install.empty()) return ERROR_SECTION_NOT_FOUND;
-    if (const InfSection* services = inf.Section(install + ".Services")) {
-        for (const InfLine& line : services->lines) {
-            if (!SameText(line.key, "AddService")) continue;
-            ServiceSetup service;
-            if (DWORD error = ReadService(inf, line, &service)) return error;
-            if (!service.name.empty()) choice->services.push_back(service);
-        }
-    }
-    // The files of the CopyFiles sections ("@name" for one file), each to the
-    // folder [DestinationDirs] gives for its section, or its default.
-    if (const InfLine* copy = inf.Line(install, "CopyFiles")) {
-        for (const std::string& field : copy->fields) {
-            const std::string list = inf.Substitute(field);
-            std::vector<std::string> names;
-            if (!list.empty() && list[0] == '@') {
-                names.push_back(list.substr(1));
-            } else if (const InfSection* section = inf.Section(list)) {
-                for (const InfLine& line : section->lines) {
-                    names.push_back(inf.Substitute(line.key.empty() && !line.fields.empty() ? line.fields[0] : line.key));
-                }
-            }
-            const std::string folder = DestinationFolder(
-                inf.Value("DestinationDirs", list).value_or(inf.Value("DestinationDirs", "DefaultDestDir").value_or("")));
-            if (folder.empty() && !names.empty()) return ERROR_INVALID_DATA;
-            for (const std::string& name : names) choice->files.emplace_back(name, folder + "\\" + name);
-        }
-    }
-    choice->provider = inf.Value("Version", "Provider").value_or("");
-    choice->version = inf.Value("Version", "DriverVer", 1).value_or("");
-    choice->class_name = inf.Value("Version", "Class").value_or("");
-    if (std::optional<std::string> guid = inf.Value("Version", "ClassGUID")) {
-        GUID parsed{};
-        if (!ParseGuid(*guid, &parsed)) return ERROR_INVALID_CLASS;
-        choice->class_guid = parsed;
-    }
-    return ERROR_SUCCESS;
-}
-
-void WriteService(const ServiceSetup& service) {
-    std::shared_ptr<RegKey> key = CreateKey(std::string(kServicesKey) + "\\" + service.name);
-    if (!key) return;
-    key->SetValue("Type", REG_DWORD, DwordBytes(service.type));
-    key->SetValue("Start", REG_DWORD, DwordBytes(service.start));
-    key->SetValue("ErrorControl", REG_DWORD, DwordBytes(service.error_control));
-    key->SetValue("ImagePath", REG_EXPAND_SZ, WithTerminator(service.image_path));
-    if (!service.display_name.empty()) {
-        key->SetValue("DisplayName", REG_SZ, WithTerminator(service.display_name));
-    }
-    if (!service.group.empty()) key->SetValue("Group", REG_SZ, WithTerminator(service.group));
-    if (!service.description.empty()) {
-        key->SetValue("Description", REG_SZ, WithTerminator(service.description));
-    }
-}
-
-// The device's driver key: its own when it already has one in the class,
-// otherwise the first free four-digit one.
-std::string DriverKeyFor(const DeviceNode& device, const GUID& class_guid) {
-    const std::string guid = GuidToString(class_guid);
-    if (device.driver.size() == guid.size() + 5 &&
-        SameText(device.driver.substr(0, guid.size()), guid)) {
-        return device.driver;
-    }
-    std::shared_ptr<RegKey> class_key = CreateKey(ClassKeyPath(class_guid));
-    for (unsigned n = 0; n <= 9999; ++n) {
-        char number[8];
-        std::snprintf(number, sizeof number, "%04u", n);
-        if (!class_key->FindSubKey(number)) {
-            return guid + "\\" + number;
-        }
-    }
-    return "";
-}
-
-// Whether the device's current driver came from this very INF.
-bool HasDriverFrom(const DeviceNode& device, const std::string& contents) {
-    if (device.driver.empty()) return false;
-    std::shared_ptr<RegKey> key = FindKey(std::string(kClassRoot) + "\\" + device.driver);
-    if (!key) return false;
-    const RegValue* inf_path = key->FindValue("InfPath");
-    if (inf_path == nullptr) return false;
-    std::string existing;
-    return ReadWholeFile(std::string(kInfFolder) + "\\" + inf_path->data.c_str(), &existing) ==
-               ERROR_SUCCESS &&
-           existing == contents;
-}
-
-void InstallOn(DeviceNode& device, const DriverChoice& choice, const std::string& matched,
-               const std::string& oem_name) {
-    const GUID class_guid = choice.class_guid.value_or(device.class_guid);
-    const std::string driver = DriverKeyFor(device, class_guid);
-    std::shared_ptr<RegKey> class_key = CreateKey(ClassKeyPath(class_guid));
-    if (class_key->FindValue("Class") == nullptr && !choice.class_name.empty()) {
-        class_key->SetValue("Class", REG_SZ, WithTerminator(choice.class_name));
-    }
-    std::shared_ptr<RegKey> key = CreateKey(std::string(kClassRoot) + "\\" + driver);
-    // A reinstalled driver leaves nothing of the one before.
-    for (const char* name : {"DriverDesc", "ProviderName", "DriverVersion", "InfPath", "InfSection",
-                             "InfSectionExt", "MatchingDeviceId"}) {
-        key->DeleteValue(name);
-    }
-    key->SetValue("DriverDesc", REG_SZ, WithTerminator(choice.description));
-    if (!choice.provider.empty()) {
-        key->SetValue("ProviderName", REG_SZ, WithTerminator(choice.provider));
-    }
-    if (!choice.version.empty()) {
-        key->SetValue("DriverVersion", REG_SZ, WithTerminator(choice.version));
-    }
-    key->SetValue("InfPath", REG_SZ, WithTerminator(oem_name));
-    key->SetValue("InfSection", REG_SZ, WithTerminator(choice.section));
-    if (!choice.extension.empty()) {
-        key->SetValue("InfSectionExt", REG_SZ, WithTerminator(choice.extension));
-    }
-    key->SetValue("MatchingDeviceId", REG_SZ, WithTerminator(Lower(matched)));
-
-    std::string service;
-    for (const ServiceSetup& s : choice.services) {
-        WriteService(s);
-        if (service.empty() && (s.flags & kAssociatedService)) service = s.name;
-    }
-    device.class_guid = class_guid;
-    if (!choice.class_name.empty()) device.class_name = choice.class_name;
-    device.driver = driver;
-    device.service = service;
-    device.properties[SPDRP_DEVICEDESC] = WithTerminator(choice.description);
-}
-
 DeviceNode NodeFrom(const winsim::Device& device) {
     DeviceNode node;
     node.instance_id = device.instance_id;
-    node.class_name = "Display";
     node.class_guid = kDisplayClassGuid;
     if (device.hardware_ids) node.properties[SPDRP_HARDWAREID] = *device.hardware_ids;
     if (!device.description.empty()) {
@@ -568,6 +103,17 @@ winsim::Device DeviceFrom(const DeviceNode& node) {
 }
 
 }  // namespace
+
+std::string WithTerminator(const std::string& s) { return std::string(s.c_str(), s.size() + 1); }
+
+std::vector<std::shared_ptr<DeviceNode>> SortedDevices() {
+    std::vector<std::shared_ptr<DeviceNode>> devices = M().devices;
+    std::stable_sort(devices.begin(), devices.end(), [](const auto& a, const auto& b) {
+        return NameLess()(a->instance_id, b->instance_id);
+    });
+    return devices;
+}
+
 }  // namespace winsim::detail
 
 using namespace winsim::detail;
@@ -575,24 +121,13 @@ using namespace winsim::detail;
 // ---------------------------------------------------------------------------
 // Device information sets
 
-HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND, DWORD Flags) {
+// The devices of all classes (DIGCF_ALLCLASSES) are simulated, with no
+// enumerator; DIGCF_PRESENT leaves out those not present.
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID*, PCSTR, HWND, DWORD Flags) {
     if (auto fault = EnterCall("SetupDiGetClassDevsA")) return Fail(*fault, INVALID_HANDLE_VALUE);
-    // Device interfaces are not simulated.
-    if (Flags & DIGCF_DEVICEINTERFACE) return Fail(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE);
-    const bool all_classes = (Flags & DIGCF_ALLCLASSES) != 0;
-    if (!all_classes && ClassGuid == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    }
     auto set = std::make_unique<DeviceInfoSet>();
-    if (!all_classes) set->class_guid = *ClassGuid;
-    const std::string enumerator = Enumerator != nullptr ? Enumerator : "";
     for (const auto& device : SortedDevices()) {
         if ((Flags & DIGCF_PRESENT) && !device->present) continue;
-        if (!all_classes && !SameGuid(device->class_guid, *ClassGuid)) continue;
-        if (!enumerator.empty() &&
-            !SameText(device->instance_id.substr(0, device->instance_id.find('\\')), enumerator)) {
-            continue;
-        }
         set->elements.push_back(NewElement(device));
     }
     return AddHandle(std::move(set));
@@ -603,10 +138,6 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
     if (auto fault = EnterCall("SetupDiEnumDeviceInfo")) return Fail(*fault, FALSE);
     auto* set = LookupHandle<::winsim::detail::DeviceInfoSet>(DeviceInfoSet);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (DeviceInfoData == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    }
     // Elements stay in the set after DIF_REMOVE, so that indexes hold still.
     if (MemberIndex >= set->elements.size()) return Fail(ERROR_NO_MORE_ITEMS, FALSE);
     Describe(set->elements[MemberIndex], DeviceInfoData);
@@ -645,16 +176,6 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
             device.next_hardware_ids.reset();
         }
         break;
-    case SPDRP_SERVICE:
-        if (!device.service.empty()) bytes = WithTerminator(device.service);
-        break;
-    case SPDRP_CLASS:
-        if (!device.class_name.empty()) bytes = WithTerminator(device.class_name);
-        break;
-    case SPDRP_CLASSGUID:
-        // The device's key stores its class GUID in lower case.
-        bytes = WithTerminator(Lower(GuidToString(device.class_guid)));
-        break;
     case SPDRP_DRIVER:
         if (!device.driver.empty()) bytes = WithTerminator(device.driver);
         break;
@@ -684,61 +205,31 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
     return TRUE;
 }
 
-HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND) {
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID*, HWND) {
     if (auto fault = EnterCall("SetupDiCreateDeviceInfoList")) {
         return Fail(*fault, INVALID_HANDLE_VALUE);
     }
-    auto set = std::make_unique<::winsim::detail::DeviceInfoSet>();
-    if (ClassGuid != nullptr) set->class_guid = *ClassGuid;
-    return AddHandle(std::move(set));
+    return AddHandle(std::make_unique<::winsim::detail::DeviceInfoSet>());
 }
 
-BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
-                                     const GUID* ClassGuid, PCSTR DeviceDescription, HWND,
-                                     DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData) {
+// Only root-enumerated devices with a generated ID (DICD_GENERATE_ID) are
+// simulated, without a description.
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName, const GUID* ClassGuid, PCSTR,
+                                     HWND, DWORD, PSP_DEVINFO_DATA DeviceInfoData) {
     if (auto fault = EnterCall("SetupDiCreateDeviceInfoA")) return Fail(*fault, FALSE);
     auto* set = LookupHandle<::winsim::detail::DeviceInfoSet>(DeviceInfoSet);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (CreationFlags & ~kKnownCreateFlags) return Fail(ERROR_INVALID_FLAGS, FALSE);
-    if (ClassGuid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    if (DeviceInfoData != nullptr && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    }
-    if (set->class_guid && !SameGuid(*set->class_guid, *ClassGuid)) {
-        return Fail(ERROR_CLASS_MISMATCH, FALSE);
-    }
-    const std::string name = DeviceName != nullptr ? DeviceName : "";
+    // The upper-cased name below ROOT, with the first free number.
     std::string id;
-    if (CreationFlags & DICD_GENERATE_ID) {
-        // A root-enumerated ID under the upper-cased name, first free number.
-        if (name.empty() || name.find('\\') != std::string::npos) {
-            return Fail(ERROR_INVALID_DEVINST_NAME, FALSE);
-        }
-        for (unsigned n = 0; n <= 9999 && id.empty(); ++n) {
-            char number[8];
-            std::snprintf(number, sizeof number, "%04u", n);
-            const std::string candidate = "ROOT\\" + Upper(name) + "\\" + number;
-            if (!InstanceIdInUse(candidate)) id = candidate;
-        }
-        if (id.empty()) return Fail(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
-    } else {
-        // A whole instance ID: enumerator\device\instance.
-        const size_t first = name.find('\\');
-        const size_t second = first == std::string::npos ? first : name.find('\\', first + 1);
-        if (first == 0 || second == std::string::npos || second == first + 1 ||
-            second + 1 >= name.size() || name.find('\\', second + 1) != std::string::npos) {
-            return Fail(ERROR_INVALID_DEVINST_NAME, FALSE);
-        }
-        id = Upper(name);
-        if (InstanceIdInUse(id)) return Fail(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+    for (unsigned n = 0; id.empty(); ++n) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%04u", n);
+        const std::string candidate = "ROOT\\" + UpperCase(DeviceName) + "\\" + number;
+        if (!InstanceIdInUse(candidate)) id = candidate;
     }
     auto device = std::make_shared<DeviceNode>();
     device->instance_id = id;
     device->class_guid = *ClassGuid;
-    device->class_name = ClassNameOf(*ClassGuid);
-    if (DeviceDescription != nullptr && *DeviceDescription != '\0') {
-        device->properties[SPDRP_DEVICEDESC] = WithTerminator(DeviceDescription);
-    }
     device->devinst = M().next_devinst++;
     set->elements.push_back(NewElement(device));
     if (DeviceInfoData != nullptr) Describe(set->elements.back(), DeviceInfoData);
@@ -754,23 +245,9 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
     DeviceElement* element = FindElement(*set, DeviceInfoData);
     if (element == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    DeviceNode& device = *element->device;
-    if (device.removed) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
-    // Of the writable properties, these are simulated.
-    if (Property != SPDRP_HARDWAREID && Property != SPDRP_COMPATIBLEIDS &&
-        Property != SPDRP_DEVICEDESC) {
-        return Fail(ERROR_INVALID_REG_PROPERTY, FALSE);
-    }
-    if (PropertyBuffer == nullptr && PropertyBufferSize != 0) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    // No data deletes the property.
-    if (PropertyBufferSize == 0) {
-        device.properties.erase(Property);
-    } else {
-        device.properties[Property] =
-            std::string(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
-    }
+    // Writing the hardware IDs is simulated.
+    element->device->properties[Property] =
+        std::string(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
     return TRUE;
 }
 
@@ -779,18 +256,12 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     if (auto fault = EnterCall("SetupDiCallClassInstaller")) return Fail(*fault, FALSE);
     auto* set = LookupHandle<::winsim::detail::DeviceInfoSet>(DeviceInfoSet);
     if (set == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    // Only DIF_REGISTERDEVICE and DIF_REMOVE are simulated.
-    if (InstallFunction != DIF_REGISTERDEVICE && InstallFunction != DIF_REMOVE) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    if (DeviceInfoData == nullptr) return Fail(ERROR_NO_DEVICE_SELECTED, FALSE);
+    // DIF_REGISTERDEVICE and DIF_REMOVE, on a device of the set, are simulated.
     DeviceElement* element = FindElement(*set, DeviceInfoData);
     if (element == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
     const std::shared_ptr<DeviceNode>& device = element->device;
-    if (device->removed) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     Machine& m = M();
     if (InstallFunction == DIF_REGISTERDEVICE) {
-        if (device->registered) return TRUE;
         // A root-enumerated device is present as soon as it is registered.
         device->present = true;
         JoinMachine(device);
@@ -798,147 +269,12 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     }
     // DIF_REMOVE: the device leaves the machine with its driver key; its
     // service stays.
-    if (!device->registered) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
     m.devices.erase(std::remove(m.devices.begin(), m.devices.end(), device), m.devices.end());
     m.device_ids.erase(device->instance_id);
     device->registered = false;
     if (!device->driver.empty()) DeleteKeyTree(std::string(kClassRoot) + "\\" + device->driver);
     device->removed = true;
     device->present = false;
-    return TRUE;
-}
-
-// ---------------------------------------------------------------------------
-// INF files
-
-BOOL WINAPI SetupDiGetINFClassA(PCSTR InfName, LPGUID ClassGuid, PSTR ClassName,
-                                DWORD ClassNameSize, PDWORD RequiredSize) {
-    if (auto fault = EnterCall("SetupDiGetINFClassA")) return Fail(*fault, FALSE);
-    if (InfName == nullptr || ClassGuid == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::string path = InfName;
-    // A bare file name is looked for in the INF folder (the DevicePath).
-    if (path.find_first_of("\\/:") == std::string::npos) {
-        path = std::string(kInfFolder) + "\\" + path;
-    }
-    InfFile inf;
-    if (DWORD error = LoadInf(path, &inf)) return Fail(error, FALSE);
-    GUID guid{};
-    const std::optional<std::string> guid_text = inf.Value("Version", "ClassGUID");
-    if (guid_text && !ParseGuid(*guid_text, &guid)) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    std::optional<std::string> name = inf.Value("Version", "Class");
-    if (!name) {
-        // Named after the installed class with that GUID, or "" if none is.
-        if (!guid_text) return Fail(ERROR_INVALID_CLASS, FALSE);
-        name = ClassNameOf(guid);
-    }
-    const DWORD required = static_cast<DWORD>(name->size() + 1);
-    if (RequiredSize != nullptr) *RequiredSize = required;
-    if (ClassNameSize < required) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-    if (ClassName == nullptr) return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    std::memcpy(ClassName, name->c_str(), required);
-    *ClassGuid = guid;
-    return TRUE;
-}
-
-BOOL WINAPI SetupCopyOEMInfA(PCSTR SourceInfFileName, PCSTR, DWORD, DWORD CopyStyle,
-                             PSTR DestinationInfFileName, DWORD DestinationInfFileNameSize,
-                             PDWORD RequiredSize, PSTR* DestinationInfFileNameComponent) {
-    if (auto fault = EnterCall("SetupCopyOEMInfA")) return Fail(*fault, FALSE);
-    if (SourceInfFileName == nullptr) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    InfFile inf;
-    std::string contents;
-    if (DWORD error = LoadInf(SourceInfFileName, &inf, &contents)) return Fail(error, FALSE);
-    std::string name;
-    const DWORD result = CopyOemInf(SourceInfFileName, contents, CopyStyle, &name);
-    if (result != ERROR_SUCCESS && result != ERROR_FILE_EXISTS) return Fail(result, FALSE);
-    if (result == ERROR_SUCCESS && (CopyStyle & SP_COPY_DELETESOURCE)) {
-        RemoveFile(SourceInfFileName);
-    }
-    // The destination's full path, also when an existing copy stopped it.
-    const std::string full = std::string(kInfFolder) + "\\" + name;
-    const DWORD required = static_cast<DWORD>(full.size() + 1);
-    if (RequiredSize != nullptr) *RequiredSize = required;
-    if (DestinationInfFileName != nullptr) {
-        if (DestinationInfFileNameSize < required) return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-        std::memcpy(DestinationInfFileName, full.c_str(), required);
-        if (DestinationInfFileNameComponent != nullptr) {
-            *DestinationInfFileNameComponent = DestinationInfFileName + (full.size() - name.size());
-        }
-    }
-    if (result == ERROR_FILE_EXISTS) return Fail(ERROR_FILE_EXISTS, FALSE);
-    return TRUE;
-}
-
-// ---------------------------------------------------------------------------
-// Driver installation
-
-BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR FullInfPath,
-                                               DWORD InstallFlags, PBOOL bRebootRequired) {
-    if (auto fault = EnterCall("UpdateDriverForPlugAndPlayDevicesA")) return Fail(*fault, FALSE);
-    if (HardwareId == nullptr || *HardwareId == '\0' || FullInfPath == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    if (InstallFlags & ~kKnownInstallFlags) return Fail(ERROR_INVALID_FLAGS, FALSE);
-    InfFile inf;
-    std::string contents;
-    if (DWORD error = LoadInf(FullInfPath, &inf, &contents)) return Fail(error, FALSE);
-
-    // Present devices listing the ID among their hardware or compatible IDs;
-    // PnP compares device IDs without regard to letter case.
-    Machine& m = M();
-    std::vector<std::shared_ptr<DeviceNode>> matching;
-    for (const auto& device : SortedDevices()) {
-        if (!device->present) continue;
-        for (const std::string& id : DeviceIds(*device)) {
-            if (SameText(id, HardwareId)) {
-                matching.push_back(device);
-                break;
-            }
-        }
-    }
-    if (matching.empty()) return Fail(ERROR_NO_SUCH_DEVINST, FALSE);
-
-    // Each device gets the INF's driver for its best-ranked ID. Without
-    // INSTALLFLAG_FORCE the driver it already has is no better than itself.
-    struct Install {
-        std::shared_ptr<DeviceNode> device;
-        DriverChoice choice;
-        std::string matched;
-    };
-    std::vector<Install> installs;
-    DWORD failure = ERROR_NO_MORE_ITEMS;
-    for (const auto& device : matching) {
-        Install install{device, {}, {}};
-        if (DWORD error =
-                ChooseDriver(inf, DeviceIds(*device), &install.choice, &install.matched)) {
-            if (error != ERROR_NO_MORE_ITEMS) failure = error;
-            continue;
-        }
-        if (!(InstallFlags & INSTALLFLAG_FORCE) && HasDriverFrom(*device, contents)) continue;
-        installs.push_back(std::move(install));
-    }
-    if (installs.empty()) return Fail(failure, FALSE);
-    // The driver files come from the INF's folder; one missing fails the installation.
-    const std::string inf_path = FullInfPath;
-    const std::string source = inf_path.substr(0, inf_path.find_last_of("\\/") + 1);
-    std::vector<std::pair<std::string, std::string>> copies;  // target, contents
-    for (const Install& install : installs) {
-        for (const auto& [name, target] : install.choice.files) {
-            copies.emplace_back(target, "");
-            if (DWORD error = ReadWholeFile(source + name, &copies.back().second)) return Fail(error, FALSE);
-        }
-    }
-    std::string oem_name;
-    if (DWORD error = CopyOemInf(FullInfPath, contents, 0, &oem_name)) return Fail(error, FALSE);
-    for (const auto& [target, data] : copies) {
-        winsim::MakeDirectories(target.substr(0, target.rfind('\\')));
-        if (DWORD error = WriteWholeFile(target, data, FILE_ATTRIBUTE_ARCHIVE)) return Fail(error, FALSE);
-    }
-    for (const Install& install : installs) {
-        InstallOn(*install.device, install.choice, install.matched, oem_name);
-    }
-
-    if (bRebootRequired != nullptr) *bRebootRequired = m.restart_required ? TRUE : FALSE;
     return TRUE;
 }
 

@@ -1,6 +1,6 @@
-// The drive, its folders and files: Win32 path rules, CreateFileA and the calls on
-// file and find handles, folder calls, file attributes, moves (at once or at
-// the next restart), and the test helpers that set up and inspect files.
+// The drive, its folders and files: CreateFileA and the calls on file and
+// find handles, file attributes, deletions (at once or at the next restart),
+// and the test helpers that set up and inspect files.
 #include "state.h"
 
 #include <winsim/machine.h>
@@ -32,12 +32,6 @@ constexpr DWORD kDelete = 0x00010000;
 constexpr DWORD kGenericExecute = 0x20000000;
 constexpr DWORD kGenericAll = 0x10000000;
 
-// Longest name component NTFS accepts.
-constexpr size_t kMaxComponent = 255;
-// Files stop growing here (ERROR_DISK_FULL) rather than exhaust the host.
-constexpr uint64_t kMaxFileSize = uint64_t{256} << 20;
-
-char Upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
 
 FILETIME Now() { return CurrentFileTime(); }
 
@@ -66,76 +60,7 @@ std::shared_ptr<Node> Child(const Node& folder, const std::string& name) {
 }
 
 // ---------------------------------------------------------------------------
-// Paths
-
-struct ParsedPath {
-    char drive = 'C';
-    std::vector<std::string> parts;  // below the drive root, "." and ".." resolved
-    bool trailing_separator = false;
-    bool wildcard = false;  // the last component holds '*' or '?'
-};
-
-bool HasWildcard(const std::string& s) { return s.find_first_of("*?") != std::string::npos; }
-
-// Win32 drops trailing spaces and dots from a path component.
-std::string StripTrailingDotsAndSpaces(std::string s) {
-    if (s == "." || s == "..") return s;
-    while (!s.empty() && (s.back() == '.' || s.back() == ' ')) s.pop_back();
-    return s;
-}
-
-DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out) {
-    if (path == nullptr || *path == '\0') return ERROR_PATH_NOT_FOUND;
-    std::string s(path);
-    // The ANSI calls convert the name into a MAX_PATH buffer first.
-    if (s.size() > MAX_PATH) return ERROR_FILENAME_EXCED_RANGE;
-    std::replace(s.begin(), s.end(), '/', '\\');
-    if (s.rfind("\\\\?\\", 0) == 0) {
-        s.erase(0, 4);
-    } else if (s.rfind("\\\\", 0) == 0) {
-        return kErrorBadNetPath;  // no network on this machine
-    }
-
-    // The process's current folder is the root of C:: a path without a drive
-    // is on C:, and one without a root starts at the root.
-    ParsedPath result;
-    size_t pos = 0;
-    if (s.size() >= 2 && std::isalpha(static_cast<unsigned char>(s[0])) && s[1] == ':') {
-        result.drive = Upper(s[0]);
-        pos = 2;
-    }
-
-    std::vector<std::string> components;
-    for (size_t start = pos; start <= s.size();) {
-        size_t end = s.find('\\', start);
-        if (end == std::string::npos) end = s.size();
-        if (end > start) components.push_back(s.substr(start, end - start));
-        start = end + 1;
-    }
-    for (size_t i = 0; i < components.size(); ++i) {
-        const bool last = i + 1 == components.size();
-        std::string c = components[i];
-        const bool wild = HasWildcard(c);
-        if (wild && !(allow_wildcards && last)) return ERROR_INVALID_NAME;
-        // A search pattern keeps its dots: "*." asks for names without one.
-        if (!wild) c = StripTrailingDotsAndSpaces(c);
-        if (c.empty() || c == ".") continue;
-        if (c == "..") {
-            if (!result.parts.empty()) result.parts.pop_back();
-            continue;
-        }
-        for (char ch : c) {
-            const unsigned char u = static_cast<unsigned char>(ch);
-            if (u < 0x20 || std::strchr("<>:\"|", ch) != nullptr) return ERROR_INVALID_NAME;
-        }
-        if (c.size() > kMaxComponent) return ERROR_INVALID_NAME;
-        result.parts.push_back(c);
-        if (last) result.wildcard = wild;
-    }
-    result.trailing_separator = s.back() == '\\' && !result.parts.empty();
-    *out = std::move(result);
-    return ERROR_SUCCESS;
-}
+// Locations: where a parsed path leads on the drive
 
 struct Location {
     std::shared_ptr<Node> parent;  // null for the drive's root
@@ -211,8 +136,6 @@ bool SharingAllows(const Node* node, const Access& access, DWORD share) {
     return allowed;
 }
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // ---------------------------------------------------------------------------
 // Moves, and the ones delayed until the next restart. The session manager
 // keeps those as pairs of NT paths in a multi-string value: the source, then
@@ -222,33 +145,12 @@ constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Sessi
 constexpr char kPendingValue[] = "PendingFileRenameOperations";
 constexpr char kNtPrefix[] = "\\??\\";
 
-// The full path that a parsed path names, as GetFullPathName gives it.
-std::string FullPath(const ParsedPath& path) {
-    std::string full = std::string(1, path.drive) + ":";
-    if (path.parts.empty()) return full + "\\";
-    for (const std::string& part : path.parts) full += "\\" + part;
-    return full;
-}
-
 // Takes a node out of its folder, or puts it into one under a name.
 void Detach(Node& folder, const std::string& name) {
     auto it = folder.children.find(name);
     if (it == folder.children.end()) return;
     it->second->parent = nullptr;
     folder.children.erase(it);
-}
-
-void Attach(Node& folder, const std::shared_ptr<Node>& node, const std::string& name) {
-    node->name = name;
-    node->parent = &folder;
-    folder.children.emplace(name, node);
-}
-
-bool Contains(const Node& folder, const Node* node) {
-    for (const Node* at = node; at != nullptr; at = at->parent) {
-        if (at == &folder) return true;
-    }
-    return false;
 }
 
 struct PendingEntry {
@@ -305,35 +207,18 @@ DWORD RecordPending(const std::string& source, const std::string& target) {
     return ERROR_SUCCESS;
 }
 
-// What the session manager does with one operation at boot; one that
-// cannot be done is passed over.
+// What the session manager does with one deletion at boot; one that cannot
+// be done is passed over, and so is a move, which is not simulated.
 void CarryOut(const PendingEntry& entry) {
+    if (!entry.target.empty()) return;
     ParsedPath from;
     Location source;
     if (Resolve(WithoutNtPrefix(entry.source).c_str(), false, &from, &source) != ERROR_SUCCESS ||
         !source.node || !source.parent) {
         return;
     }
-    if (entry.target.empty()) {
-        if (source.node->IsDirectory() && !source.node->children.empty()) return;
-        Detach(*source.parent, source.leaf);
-        return;
-    }
-    const bool replace = entry.target[0] == '!';
-    ParsedPath to;
-    Location target;
-    if (Resolve(WithoutNtPrefix(entry.target.substr(replace ? 1 : 0)).c_str(), false, &to,
-                &target) != ERROR_SUCCESS ||
-        !target.parent || Contains(*source.node, target.parent.get())) {
-        return;
-    }
-    std::shared_ptr<Node> node = source.node;
-    if (target.node && target.node != node) {
-        if (!replace || target.node->IsDirectory()) return;
-        Detach(*target.parent, target.leaf);
-    }
+    if (source.node->IsDirectory() && !source.node->children.empty()) return;
     Detach(*source.parent, source.leaf);
-    Attach(*target.parent, node, target.leaf);
 }
 
 void LetGo(Node& node) {
@@ -342,79 +227,6 @@ void LetGo(Node& node) {
 }
 
 // ---------------------------------------------------------------------------
-// Search patterns, matched as FindFirstFile does: "*.*" is "*"; '?' may
-// match nothing at a dot or at the end of the name; a dot before a wildcard
-// or at the end may match the end of the name; '*' before a dot stops at the
-// name's last dot.
-
-constexpr char kDosStar = '<';
-constexpr char kDosQm = '>';
-constexpr char kDosDot = '"';
-
-std::string TranslatePattern(const std::string& pattern) {
-    if (pattern == "*.*") return "*";
-    std::string out = pattern;
-    for (size_t i = 0; i < out.size(); ++i) {
-        const char next = i + 1 < pattern.size() ? pattern[i + 1] : '\0';
-        if (pattern[i] == '?') {
-            out[i] = kDosQm;
-        } else if (pattern[i] == '.' && (next == '?' || next == '*' || next == '\0')) {
-            out[i] = kDosDot;
-        } else if (pattern[i] == '*' && next == '.') {
-            out[i] = kDosStar;
-        }
-    }
-    return out;
-}
-
-bool MatchFrom(const std::string& p, size_t pi, const std::string& n, size_t ni) {
-    while (pi < p.size()) {
-        const char c = p[pi];
-        if (c == '*') {
-            for (size_t k = ni; k <= n.size(); ++k) {
-                if (MatchFrom(p, pi + 1, n, k)) return true;
-            }
-            return false;
-        }
-        if (c == kDosStar) {
-            const size_t last_dot = n.rfind('.');
-            const size_t limit =
-                (last_dot != std::string::npos && last_dot >= ni) ? last_dot : n.size();
-            for (size_t k = ni; k <= limit; ++k) {
-                if (MatchFrom(p, pi + 1, n, k)) return true;
-            }
-            return false;
-        }
-        if (c == kDosQm) {
-            if (ni == n.size() || n[ni] == '.') {
-                while (pi < p.size() && p[pi] == kDosQm) ++pi;
-                continue;
-            }
-            ++pi;
-            ++ni;
-            continue;
-        }
-        if (c == kDosDot) {
-            if (ni == n.size()) {
-                ++pi;
-                continue;
-            }
-            if (n[ni] != '.') return false;
-            ++pi;
-            ++ni;
-            continue;
-        }
-        if (ni == n.size() || Upper(c) != Upper(n[ni])) return false;
-        ++pi;
-        ++ni;
-    }
-    return ni == n.size();
-}
-
-bool MatchPattern(const std::string& translated, const std::string& name) {
-    return MatchFrom(translated, 0, name, 0);
-}
-
 WIN32_FIND_DATAA FindData(const Node& node, const std::string& name) {
     WIN32_FIND_DATAA data;
     std::memset(&data, 0, sizeof data);
@@ -450,16 +262,6 @@ bool IsPseudoHandle(HANDLE h) {
 }
 
 }  // namespace
-
-bool NameLess::operator()(const std::string& a, const std::string& b) const {
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const unsigned char x = static_cast<unsigned char>(Upper(a[i]));
-        const unsigned char y = static_cast<unsigned char>(Upper(b[i]));
-        if (x != y) return x < y;
-    }
-    return a.size() < b.size();
-}
 
 Access Access::FromMask(DWORD desired) {
     Access a;
@@ -501,12 +303,6 @@ DWORD ReadWholeFile(const std::string& path, std::string* contents) {
     Location where;
     if (DWORD error = Resolve(path.c_str(), false, &parsed, &where)) return error;
     if (!where.node) return ERROR_FILE_NOT_FOUND;
-    if (where.node->IsDirectory()) return ERROR_ACCESS_DENIED;
-    if (parsed.trailing_separator) return ERROR_INVALID_NAME;
-    // Opened for reading, sharing reading only.
-    if (!SharingAllows(where.node.get(), Access::FromMask(GENERIC_READ), FILE_SHARE_READ)) {
-        return ERROR_SHARING_VIOLATION;
-    }
     *contents = where.node->data;
     return ERROR_SUCCESS;
 }
@@ -515,10 +311,8 @@ DWORD WriteWholeFile(const std::string& path, const std::string& contents, DWORD
     ParsedPath parsed;
     Location where;
     if (DWORD error = Resolve(path.c_str(), false, &parsed, &where)) return error;
-    if (!where.parent || parsed.trailing_separator) return ERROR_INVALID_NAME;
+    if (!where.parent) return ERROR_INVALID_NAME;
     if (where.node) {
-        if (where.node->IsDirectory()) return ERROR_ACCESS_DENIED;
-        if (where.node->attributes & FILE_ATTRIBUTE_READONLY) return ERROR_ACCESS_DENIED;
         if (!SharingAllows(where.node.get(), Access::FromMask(GENERIC_WRITE), 0)) {
             return ERROR_SHARING_VIOLATION;
         }
@@ -526,28 +320,9 @@ DWORD WriteWholeFile(const std::string& path, const std::string& contents, DWORD
         where.node->written = CurrentFileTime();
         return ERROR_SUCCESS;
     }
-    DWORD stored = attributes & kFileAttributeMask;
-    if (stored == 0) stored = FILE_ATTRIBUTE_NORMAL;
-    auto node = NewFile(where.leaf, where.parent.get(), stored);
+    auto node = NewFile(where.leaf, where.parent.get(), attributes & kFileAttributeMask);
     node->data = contents;
     where.parent->children.emplace(where.leaf, std::move(node));
-    return ERROR_SUCCESS;
-}
-
-DWORD RemoveFile(const std::string& path) {
-    ParsedPath parsed;
-    Location where;
-    if (DWORD error = Resolve(path.c_str(), false, &parsed, &where)) return error;
-    if (!where.node) return ERROR_FILE_NOT_FOUND;
-    if (where.node->IsDirectory() || (where.node->attributes & FILE_ATTRIBUTE_READONLY)) {
-        return ERROR_ACCESS_DENIED;
-    }
-    if (!SharingAllows(where.node.get(), Access::FromMask(kDelete),
-                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
-        return ERROR_SHARING_VIOLATION;
-    }
-    where.node->parent = nullptr;
-    where.parent->children.erase(where.leaf);
     return ERROR_SUCCESS;
 }
 
@@ -589,14 +364,9 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
                           LPSECURITY_ATTRIBUTES, DWORD dwCreationDisposition,
                           DWORD dwFlagsAndAttributes, HANDLE) {
     if (auto fault = EnterCall("CreateFileA")) return Fail(*fault, INVALID_HANDLE_VALUE);
+    // CREATE_ALWAYS, OPEN_EXISTING and OPEN_ALWAYS, on files, are simulated.
     const DWORD disposition = dwCreationDisposition;
-    if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) {
-        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    }
     const Access access = Access::FromMask(dwDesiredAccess);
-    if (disposition == TRUNCATE_EXISTING && !access.write) {
-        return Fail(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
-    }
     ParsedPath path;
     Location where;
     if (DWORD error = Resolve(lpFileName, false, &path, &where)) {
@@ -607,38 +377,17 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     DWORD last_error = ERROR_SUCCESS;
 
     if (!node) {
-        if (disposition == OPEN_EXISTING || disposition == TRUNCATE_EXISTING) {
-            return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-        }
-        if (path.trailing_separator) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
+        if (disposition == OPEN_EXISTING) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
         node = NewFile(where.leaf, where.parent.get(),
                        requested_attributes | FILE_ATTRIBUTE_ARCHIVE);
         where.parent->children.emplace(where.leaf, node);
     } else {
-        if (node->IsDirectory()) {
-            return Fail(disposition == CREATE_NEW ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED,
-                        INVALID_HANDLE_VALUE);
-        }
-        if (path.trailing_separator) return Fail(ERROR_INVALID_NAME, INVALID_HANDLE_VALUE);
-        if (disposition == CREATE_NEW) return Fail(ERROR_FILE_EXISTS, INVALID_HANDLE_VALUE);
-        const bool overwrite = disposition == CREATE_ALWAYS || disposition == TRUNCATE_EXISTING;
-        if ((node->attributes & FILE_ATTRIBUTE_READONLY) &&
-            (access.write || access.remove || overwrite)) {
-            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        }
-        // Overwriting a hidden or system file must restate those attributes.
-        const DWORD kept = node->attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-        if (disposition == CREATE_ALWAYS && (kept & ~requested_attributes) != 0) {
-            return Fail(ERROR_ACCESS_DENIED, INVALID_HANDLE_VALUE);
-        }
         if (!SharingAllows(node.get(), access, dwShareMode)) {
             return Fail(ERROR_SHARING_VIOLATION, INVALID_HANDLE_VALUE);
         }
-        if (overwrite) {
+        if (disposition == CREATE_ALWAYS) {
             node->data.clear();
             node->written = CurrentFileTime();
-        }
-        if (disposition == CREATE_ALWAYS) {
             node->attributes = requested_attributes | FILE_ATTRIBUTE_ARCHIVE;
         }
         last_error = ERROR_ALREADY_EXISTS;
@@ -653,38 +402,15 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
     return handle;
 }
 
-DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistanceToMoveHigh,
-                            DWORD dwMoveMethod) {
+// Positions within the first 4 GB only: the high part is not simulated.
+DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG, DWORD dwMoveMethod) {
     if (auto fault = EnterCall("SetFilePointer")) return Fail(*fault, INVALID_SET_FILE_POINTER);
     FileHandle* file = LookupHandle<FileHandle>(hFile);
     if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, INVALID_SET_FILE_POINTER);
-    int64_t distance = lDistanceToMove;
-    if (lpDistanceToMoveHigh != nullptr) {
-        distance = static_cast<int64_t>((static_cast<uint64_t>(static_cast<uint32_t>(
-                                             *lpDistanceToMoveHigh))
-                                         << 32) |
-                                        static_cast<uint32_t>(lDistanceToMove));
-    }
     int64_t base = 0;
-    switch (dwMoveMethod) {
-    case FILE_BEGIN: base = 0; break;
-    case FILE_CURRENT: base = static_cast<int64_t>(file->position); break;
-    case FILE_END: base = static_cast<int64_t>(file->node->data.size()); break;
-    default: return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
-    }
-    if (distance > 0 && base > std::numeric_limits<int64_t>::max() - distance) {
-        return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
-    }
-    const int64_t target = base + distance;
-    if (target < 0) return Fail(ERROR_NEGATIVE_SEEK, INVALID_SET_FILE_POINTER);
-    // Without a high part the new position must fit in 32 bits.
-    if (lpDistanceToMoveHigh == nullptr && target > 0xFFFFFFFFll) {
-        return Fail(ERROR_INVALID_PARAMETER, INVALID_SET_FILE_POINTER);
-    }
-    file->position = static_cast<uint64_t>(target);
-    if (lpDistanceToMoveHigh != nullptr) {
-        *lpDistanceToMoveHigh = static_cast<LONG>(static_cast<uint32_t>(file->position >> 32));
-    }
+    if (dwMoveMethod == FILE_CURRENT) base = static_cast<int64_t>(file->position);
+    if (dwMoveMethod == FILE_END) base = static_cast<int64_t>(file->node->data.size());
+    file->position = static_cast<uint64_t>(base + lDistanceToMove);
     const DWORD low = static_cast<DWORD>(file->position);
     // A position whose low part looks like the failure value is told apart
     // by a cleared last-error value.
@@ -693,33 +419,20 @@ DWORD WINAPI SetFilePointer(HANDLE hFile, LONG lDistanceToMove, PLONG lpDistance
 }
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
-                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED lpOverlapped) {
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
+                      LPDWORD lpNumberOfBytesWritten, LPOVERLAPPED) {
+    *lpNumberOfBytesWritten = 0;
     if (auto fault = EnterCall("WriteFile")) return Fail(*fault, FALSE);
     FileHandle* file = LookupHandle<FileHandle>(hFile);
     if (file == nullptr) return Fail(ERROR_INVALID_HANDLE, FALSE);
-    if (lpNumberOfBytesWritten == nullptr && lpOverlapped == nullptr) {
-        return Fail(ERROR_INVALID_PARAMETER, FALSE);
-    }
-    if (!file->access.write) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (lpBuffer == nullptr && nNumberOfBytesToWrite != 0) {
-        return Fail(ERROR_INVALID_USER_BUFFER, FALSE);
-    }
-    uint64_t position = file->position;
-    if (lpOverlapped != nullptr) {
-        position = (static_cast<uint64_t>(lpOverlapped->OffsetHigh) << 32) | lpOverlapped->Offset;
-    }
     if (nNumberOfBytesToWrite != 0) {
-        if (position + nNumberOfBytesToWrite > kMaxFileSize) return Fail(kErrorDiskFull, FALSE);
         std::string& data = file->node->data;
-        const size_t at = static_cast<size_t>(position);
+        const size_t at = static_cast<size_t>(file->position);
         if (data.size() < at + nNumberOfBytesToWrite) data.resize(at + nNumberOfBytesToWrite, '\0');
         std::memcpy(&data[at], lpBuffer, nNumberOfBytesToWrite);
         file->node->written = CurrentFileTime();
     }
-    file->position = position + nNumberOfBytesToWrite;
-    if (lpOverlapped != nullptr) lpOverlapped->InternalHigh = nNumberOfBytesToWrite;
-    if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
+    file->position += nNumberOfBytesToWrite;
+    *lpNumberOfBytesWritten = nNumberOfBytesToWrite;
     return TRUE;
 }
 
@@ -735,34 +448,20 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     if (auto fault = EnterCall("FindFirstFileA")) return Fail(*fault, INVALID_HANDLE_VALUE);
-    if (lpFindFileData == nullptr) return Fail(ERROR_NOACCESS, INVALID_HANDLE_VALUE);
     ParsedPath path;
     if (DWORD error = ParsePath(lpFileName, true, &path)) return Fail(error, INVALID_HANDLE_VALUE);
-    // A drive's root and a name ending in a separator name no entry to find.
-    if (path.parts.empty() || path.trailing_separator) {
-        return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
-    }
+    // A drive's root names no entry to find.
+    if (path.parts.empty()) return Fail(ERROR_FILE_NOT_FOUND, INVALID_HANDLE_VALUE);
     Location where;
-    if (DWORD error = Locate(path, &where)) {
-        // The folder to search is a file.
-        ParsedPath folder = path;
-        folder.parts.pop_back();
-        Location at;
-        if (!folder.parts.empty() && Locate(folder, &at) == ERROR_SUCCESS && at.node &&
-            !at.node->IsDirectory()) {
-            error = kErrorDirectory;
-        }
-        return Fail(error, INVALID_HANDLE_VALUE);
-    }
+    if (DWORD error = Locate(path, &where)) return Fail(error, INVALID_HANDLE_VALUE);
 
     // The first match in directory order: "." and ".." below the root, then
     // the folder's own entries.
     const Node& folder = *where.parent;
     std::optional<WIN32_FIND_DATAA> first;
     if (path.wildcard) {
-        const std::string pattern = TranslatePattern(where.leaf);
         auto consider = [&](const Node& node, const std::string& name) {
-            if (!first && MatchPattern(pattern, name)) first = FindData(node, name);
+            if (!first && MatchPattern(where.leaf, name)) first = FindData(node, name);
         };
         if (folder.parent != nullptr) {
             consider(folder, ".");
@@ -784,41 +483,12 @@ BOOL WINAPI FindClose(HANDLE hFindFile) {
     return TRUE;
 }
 
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
-    if (auto fault = EnterCall("CreateDirectoryA")) return Fail(*fault, FALSE);
-    ParsedPath path;
-    Location where;
-    if (DWORD error = Resolve(lpPathName, false, &path, &where)) return Fail(error, FALSE);
-    if (where.node) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-    where.parent->children.emplace(where.leaf,
-                                   NewFolder(where.leaf, where.parent.get(), CurrentFileTime()));
-    return TRUE;
-}
-
-BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName) {
-    if (auto fault = EnterCall("RemoveDirectoryA")) return Fail(*fault, FALSE);
-    ParsedPath path;
-    Location where;
-    if (DWORD error = Resolve(lpPathName, false, &path, &where)) return Fail(error, FALSE);
-    if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    // The drive's root, which is also the process's current folder.
-    if (!where.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    const Node& folder = *where.node;
-    if (!folder.IsDirectory()) return Fail(kErrorDirectory, FALSE);
-    if (folder.attributes & FILE_ATTRIBUTE_READONLY) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (!folder.children.empty()) return Fail(ERROR_DIR_NOT_EMPTY, FALSE);
-    where.parent->children.erase(where.leaf);
-    return TRUE;
-}
-
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     if (auto fault = EnterCall("DeleteFileA")) return Fail(*fault, FALSE);
     ParsedPath path;
     Location where;
     if (DWORD error = Resolve(lpFileName, false, &path, &where)) return Fail(error, FALSE);
     if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (where.node->IsDirectory()) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    if (path.trailing_separator) return Fail(ERROR_INVALID_NAME, FALSE);
     // Deleting opens the file for DELETE, sharing everything.
     if (!SharingAllows(where.node.get(), Access::FromMask(kDelete),
                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE)) {
@@ -832,67 +502,15 @@ BOOL WINAPI DeleteFileA(LPCSTR lpFileName) {
     return TRUE;
 }
 
-BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags) {
+// Only deletions delayed until the next restart are simulated
+// (MOVEFILE_DELAY_UNTIL_REBOOT without a new name).
+BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR, DWORD) {
     if (auto fault = EnterCall("MoveFileExA")) return Fail(*fault, FALSE);
-    const bool delay = (dwFlags & MOVEFILE_DELAY_UNTIL_REBOOT) != 0;
-    const bool replace = (dwFlags & MOVEFILE_REPLACE_EXISTING) != 0;
+    // The source is opened for DELETE first; that it is missing or shared
+    // without deletion does not matter for an operation at boot.
     ParsedPath from;
-    Location source;
-    if (DWORD error = Resolve(lpExistingFileName, false, &from, &source)) {
-        // A delayed operation is recorded even when the folder is missing.
-        if (!(delay && error == ERROR_PATH_NOT_FOUND && lpExistingFileName != nullptr &&
-              *lpExistingFileName != '\0')) {
-            return Fail(error, FALSE);
-        }
-        source = Location{};
-    }
-    if (source.node && !source.node->IsDirectory() && from.trailing_separator) {
-        return Fail(ERROR_INVALID_NAME, FALSE);
-    }
-
-    if (delay) {
-        // The source is opened for DELETE first; that it is missing or
-        // shared without deletion does not matter for an operation at boot.
-        if (dwFlags & MOVEFILE_COPY_ALLOWED) return Fail(ERROR_INVALID_PARAMETER, FALSE);
-        std::string target;
-        if (lpNewFileName != nullptr) {
-            ParsedPath to;
-            if (DWORD error = ParsePath(lpNewFileName, false, &to)) return Fail(error, FALSE);
-            target = std::string(replace ? "!" : "") + kNtPrefix + FullPath(to);
-        }
-        if (DWORD error = RecordPending(kNtPrefix + FullPath(from), target)) {
-            return Fail(error, FALSE);
-        }
-        return TRUE;
-    }
-
-    if (!source.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
-    if (!source.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);  // the drive's root
-    if (!SharingAllows(source.node.get(), Access::FromMask(kDelete), kShareAll)) {
-        return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    }
-    // Only a delayed operation can do without a new name.
-    if (lpNewFileName == nullptr) return Fail(ERROR_PATH_NOT_FOUND, FALSE);
-    ParsedPath to;
-    Location target;
-    if (DWORD error = Resolve(lpNewFileName, false, &to, &target)) return Fail(error, FALSE);
-    if (!target.parent) return Fail(ERROR_ACCESS_DENIED, FALSE);
-    // A folder cannot go inside itself.
-    if (Contains(*source.node, target.parent.get())) return Fail(ERROR_SHARING_VIOLATION, FALSE);
-    std::shared_ptr<Node> node = source.node;
-    if (target.node && target.node != node) {
-        if (!replace) return Fail(ERROR_ALREADY_EXISTS, FALSE);
-        const Node& existing = *target.node;
-        if (existing.IsDirectory() || node->IsDirectory() ||
-            (existing.attributes & FILE_ATTRIBUTE_READONLY) ||
-            !SharingAllows(&existing, Access::FromMask(kDelete), kShareAll)) {
-            return Fail(ERROR_ACCESS_DENIED, FALSE);
-        }
-        Detach(*target.parent, target.leaf);
-    }
-    // Moving onto its own name changes the letter case only.
-    Detach(*source.parent, source.leaf);
-    Attach(*target.parent, node, target.leaf);
+    if (DWORD error = ParsePath(lpExistingFileName, false, &from)) return Fail(error, FALSE);
+    if (DWORD error = RecordPending(kNtPrefix + FullPath(from), "")) return Fail(error, FALSE);
     return TRUE;
 }
 
@@ -904,11 +522,7 @@ DWORD WINAPI GetFileAttributesA(LPCSTR lpFileName) {
         return Fail(error, INVALID_FILE_ATTRIBUTES);
     }
     if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, INVALID_FILE_ATTRIBUTES);
-    if (path.trailing_separator && !where.node->IsDirectory()) {
-        return Fail(ERROR_INVALID_NAME, INVALID_FILE_ATTRIBUTES);
-    }
-    // A file whose attributes were all cleared reports FILE_ATTRIBUTE_NORMAL.
-    return where.node->attributes == 0 ? FILE_ATTRIBUTE_NORMAL : where.node->attributes;
+    return where.node->attributes;
 }
 
 BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
@@ -918,17 +532,12 @@ BOOL WINAPI SetFileAttributesA(LPCSTR lpFileName, DWORD dwFileAttributes) {
     if (DWORD error = Resolve(lpFileName, false, &path, &where)) return Fail(error, FALSE);
     if (!where.node) return Fail(ERROR_FILE_NOT_FOUND, FALSE);
     Node& node = *where.node;
-    if (path.trailing_separator && !node.IsDirectory()) return Fail(ERROR_INVALID_NAME, FALSE);
     // FILE_ATTRIBUTE_NORMAL counts only alone, and then clears the others;
     // bits outside the settable set (the folder bit among them) are ignored.
     DWORD attributes = dwFileAttributes & kSettableAttributes;
     if (attributes != FILE_ATTRIBUTE_NORMAL) attributes &= ~FILE_ATTRIBUTE_NORMAL;
     if (attributes == FILE_ATTRIBUTE_NORMAL) attributes = 0;
-    if (node.IsDirectory()) {
-        node.attributes = FILE_ATTRIBUTE_DIRECTORY | attributes;
-    } else {
-        node.attributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
-    }
+    node.attributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
     return TRUE;
 }
 
@@ -959,7 +568,7 @@ bool PutFile(const std::string& path, const std::string& contents, DWORD attribu
     ParsedPath parsed;
     Location where;
     if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
-    if (!where.parent || parsed.trailing_separator) return false;
+    if (!where.parent) return false;
     DWORD stored = attributes & kFileAttributeMask;
     if (stored == 0) stored = FILE_ATTRIBUTE_NORMAL;
     if (where.node) {
@@ -980,7 +589,7 @@ std::optional<std::string> FileContents(const std::string& path) {
     ParsedPath parsed;
     Location where;
     if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return std::nullopt;
-    if (!where.node || where.node->IsDirectory() || parsed.trailing_separator) return std::nullopt;
+    if (!where.node || where.node->IsDirectory()) return std::nullopt;
     return where.node->data;
 }
 
@@ -988,7 +597,7 @@ bool SetFileInUse(const std::string& path) {
     ParsedPath parsed;
     Location where;
     if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
-    if (!where.node || where.node->IsDirectory() || parsed.trailing_separator) return false;
+    if (!where.node || where.node->IsDirectory()) return false;
     where.node->in_use = true;
     return true;
 }
@@ -1009,8 +618,7 @@ bool Exists(const std::string& path) {
     ParsedPath parsed;
     Location where;
     if (Resolve(path.c_str(), false, &parsed, &where) != ERROR_SUCCESS) return false;
-    if (!where.node) return false;
-    return !(parsed.trailing_separator && !where.node->IsDirectory());
+    return where.node != nullptr;
 }
 
 std::map<std::string, std::string> Files() {

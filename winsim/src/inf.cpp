@@ -9,15 +9,6 @@ namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
-std::string Lower(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-    return !NameLess()(a, b) && !NameLess()(b, a);
-}
-
 // Text as single-byte characters: a UTF-8 byte order mark is dropped and
 // UTF-16LE text is narrowed.
 std::string Narrow(const std::string& raw) {
@@ -200,7 +191,7 @@ DWORD LoadInf(const std::string& path, InfFile* inf, std::string* text) {
     if (DWORD error = inf->Parse(contents)) return error;
     const std::optional<std::string> signature = inf->Value("Version", "Signature");
     if (!signature) return ERROR_WRONG_INF_STYLE;
-    const std::string sig = Lower(*signature);
+    const std::string sig = LowerCase(*signature);
     if (sig != "$windows nt$" && sig != "$chicago$" && sig != "$windows 95$") {
         return ERROR_WRONG_INF_STYLE;
     }

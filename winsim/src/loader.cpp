@@ -39,8 +39,6 @@ struct ModuleHandle : HandleObject {
     unsigned references = 0;
 };
 
-bool SamePath(const std::string& a, const std::string& b) { return !NameLess()(a, b) && !NameLess()(b, a); }
-
 bool IsFile(const std::string& path) {
     const DWORD attributes = FileAttributesOf(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
@@ -76,7 +74,7 @@ ModuleHandle* LoadedModule(const std::string& path, HMODULE* handle) {
     for (const auto& [value, object] : M().handles) {
         if (object->kind != HandleKind::Module) continue;
         auto* module = static_cast<ModuleHandle*>(object.get());
-        if (SamePath(module->path, path)) {
+        if (SameName(module->path, path)) {
             *handle = reinterpret_cast<HMODULE>(value);
             return module;
         }
@@ -97,7 +95,7 @@ using namespace winsim::detail;
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName) {
     if (auto fault = EnterCall("GetModuleHandleA")) return Fail(*fault, HMODULE{nullptr});
-    if (lpModuleName != nullptr && (SamePath(lpModuleName, "kernel32.dll") || SamePath(lpModuleName, "kernel32"))) {
+    if (lpModuleName != nullptr && (SameName(lpModuleName, "kernel32.dll") || SameName(lpModuleName, "kernel32"))) {
         return kKernel32;
     }
     return Fail(ERROR_MOD_NOT_FOUND, HMODULE{nullptr});
@@ -149,7 +147,7 @@ HMODULE WINAPI LoadLibraryExA(LPCSTR lpLibFileName, HANDLE hFile, DWORD dwFlags)
         module = loaded.get();
         handle = static_cast<HMODULE>(AddHandle(std::move(loaded)));
         // Any other DLL's entry point runs in the process as it loads.
-        if (!SamePath(path, kNewdevPath)) M().foreign_modules.push_back(path);
+        if (!SameName(path, kNewdevPath)) M().foreign_modules.push_back(path);
     }
     ++module->references;
     return handle;
@@ -164,7 +162,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
     }
     const ModuleHandle* module = LookupHandle<ModuleHandle>(hModule);
     if (module == nullptr) return Fail(ERROR_INVALID_HANDLE, FARPROC{nullptr});
-    if (SamePath(module->path, kNewdevPath) && name == "UpdateDriverForPlugAndPlayDevicesA") {
+    if (SameName(module->path, kNewdevPath) && name == "UpdateDriverForPlugAndPlayDevicesA") {
         return Export(&UpdateDriverForPlugAndPlayDevicesA);
     }
     return Fail(ERROR_PROC_NOT_FOUND, FARPROC{nullptr});

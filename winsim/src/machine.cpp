@@ -21,8 +21,6 @@ const char* const kFallibleCalls[] = {
     "CloseHandle",
     "FindFirstFileA",
     "FindClose",
-    "CreateDirectoryA",
-    "RemoveDirectoryA",
     "DeleteFileA",
     "GetTempPathA",
     "FormatMessageA",

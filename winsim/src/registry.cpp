@@ -123,7 +123,7 @@ const RegKey* RegKey::SubKeyAt(size_t index) const {
 
 const RegValue* RegKey::FindValue(const std::string& value_name) const {
     for (const RegValue& value : values) {
-        if (!NameLess()(value.name, value_name) && !NameLess()(value_name, value.name)) {
+        if (SameName(value.name, value_name)) {
             return &value;
         }
     }
@@ -133,7 +133,7 @@ const RegValue* RegKey::FindValue(const std::string& value_name) const {
 void RegKey::SetValue(const std::string& value_name, DWORD type, std::string data) {
     written = CurrentFileTime();
     for (RegValue& value : values) {
-        if (!NameLess()(value.name, value_name) && !NameLess()(value_name, value.name)) {
+        if (SameName(value.name, value_name)) {
             value.type = type;
             value.data = std::move(data);
             return;
@@ -144,7 +144,7 @@ void RegKey::SetValue(const std::string& value_name, DWORD type, std::string dat
 
 bool RegKey::DeleteValue(const std::string& value_name) {
     for (auto it = values.begin(); it != values.end(); ++it) {
-        if (!NameLess()(it->name, value_name) && !NameLess()(value_name, it->name)) {
+        if (SameName(it->name, value_name)) {
             values.erase(it);
             written = CurrentFileTime();
             return true;
@@ -252,25 +252,14 @@ using namespace winsim::detail;
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
     // On failure the caller's handle is set to NULL.
-    if (phkResult != nullptr) *phkResult = nullptr;
+    *phkResult = nullptr;
     if (auto fault = EnterCall("RegOpenKeyExA")) return static_cast<LONG>(*fault);
-    if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     std::shared_ptr<RegKey> key;
     REGSAM parent_rights = 0;
     if (LONG error = ResolveHandle(hKey, &key, &parent_rights)) return error;
-    const std::string path = lpSubKey != nullptr ? lpSubKey : "";
-    if (!path.empty() && path[0] == '\\') return ERROR_BAD_PATHNAME;
-    const std::vector<std::string> parts = SplitKeyPath(path);
-    // No sub key on a predefined key hands back the predefined key itself.
-    if (parts.empty() && IsPredefined(hKey)) {
-        *phkResult = hKey;
-        return ERROR_SUCCESS;
-    }
-    key = Descend(key, parts);
+    key = Descend(key, SplitKeyPath(lpSubKey));
     if (!key) return ERROR_FILE_NOT_FOUND;
-    REGSAM wanted = MapGenericKeyRights(samDesired);
-    REGSAM granted = wanted & ~kMaximumAllowed;
-    if (wanted & kMaximumAllowed) granted |= KEY_ALL_ACCESS & ~key->denied;
+    const REGSAM granted = MapGenericKeyRights(samDesired);
     if (granted & key->denied) return ERROR_ACCESS_DENIED;
     auto handle = std::make_unique<KeyHandle>();
     handle->key = key;
@@ -279,15 +268,13 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                          FILETIME* lpftLastWriteTime) {
+// Class names and last write times are not simulated.
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName, LPDWORD, LPSTR, LPDWORD,
+                          FILETIME*) {
     if (auto fault = EnterCall("RegEnumKeyExA")) return static_cast<LONG>(*fault);
     std::shared_ptr<RegKey> key;
     REGSAM granted = 0;
     if (LONG error = ResolveHandle(hKey, &key, &granted)) return error;
-    if (lpcchName == nullptr || lpReserved != nullptr) return ERROR_INVALID_PARAMETER;
-    if (lpClass != nullptr && lpcchClass == nullptr) return ERROR_INVALID_PARAMETER;
     if (!(granted & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
     const RegKey* found = key->SubKeyAt(dwIndex);
     if (found == nullptr) return ERROR_NO_MORE_ITEMS;
@@ -295,38 +282,20 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     // The name must fit with its terminator; if not, the buffer and the
     // count are both left as they were.
     if (sub.name.size() >= *lpcchName) return ERROR_MORE_DATA;
-    // Keys carry no class name here: an empty one fits any class buffer.
-    if (lpClass != nullptr && *lpcchClass == 0) return ERROR_MORE_DATA;
-    if (lpName == nullptr) return ERROR_NOACCESS;
     std::memcpy(lpName, sub.name.c_str(), sub.name.size() + 1);
     *lpcchName = static_cast<DWORD>(sub.name.size());
-    if (lpClass != nullptr) {
-        lpClass[0] = '\0';
-        *lpcchClass = 0;
-    }
-    if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = sub.written;
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
-                             LPBYTE lpData, LPDWORD lpcbData) {
+// The value's type is not handed back; data and size are.
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD, LPBYTE lpData, LPDWORD lpcbData) {
     if (auto fault = EnterCall("RegQueryValueExA")) return static_cast<LONG>(*fault);
     std::shared_ptr<RegKey> key;
     REGSAM granted = 0;
     if (LONG error = ResolveHandle(hKey, &key, &granted)) return error;
-    if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
-        return ERROR_INVALID_PARAMETER;
-    }
-    if (!(granted & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-    const RegValue* value = key->FindValue(lpValueName != nullptr ? lpValueName : "");
+    const RegValue* value = key->FindValue(lpValueName);
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-    if (lpType != nullptr) *lpType = value->type;
-    if (lpcbData == nullptr) return ERROR_SUCCESS;
     const DWORD size = static_cast<DWORD>(value->data.size());
-    if (lpData == nullptr) {
-        *lpcbData = size;
-        return ERROR_SUCCESS;
-    }
     if (size > *lpcbData) {
         *lpcbData = size;
         return ERROR_MORE_DATA;
@@ -350,16 +319,12 @@ LONG WINAPI RegCloseKey(HKEY hKey) {
 
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
     if (auto fault = EnterCall("RegDeleteKeyA")) return static_cast<LONG>(*fault);
-    if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
     // The rights of hKey do not matter: the key is opened anew for DELETE.
     std::shared_ptr<RegKey> key;
     REGSAM parent_rights = 0;
     if (LONG error = ResolveHandle(hKey, &key, &parent_rights)) return error;
-    if (lpSubKey[0] == '\\') return ERROR_BAD_PATHNAME;
-    // An empty sub key names hKey's own key.
     key = Descend(key, SplitKeyPath(lpSubKey));
     if (!key) return ERROR_FILE_NOT_FOUND;
-    if (key->parent == nullptr) return ERROR_ACCESS_DENIED;  // HKEY_LOCAL_MACHINE
     if (key->denied & kDelete) return ERROR_ACCESS_DENIED;
     // Only a key without sub-keys can go.
     if (!key->subkeys().empty()) return ERROR_ACCESS_DENIED;

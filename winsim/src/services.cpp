@@ -1,6 +1,7 @@
 // The service control manager: OpenSCManagerA, OpenServiceA, DeleteService,
-// CloseServiceHandle, QueryServiceStatus, ControlService, and the test
-// helpers that add, run and inspect services.
+// CloseServiceHandle, QueryServiceStatus, ControlService, the service keys
+// that driver installations write, and the test helpers that add, run and
+// inspect services.
 //
 // A service is its key SYSTEM\CurrentControlSet\Services\<name> with a Type
 // value, as the manager reads it at start-up; marking it for deletion writes
@@ -16,28 +17,7 @@
 namespace winsim::detail {
 namespace {
 
-constexpr DWORD kDelete = 0x00010000;
-constexpr DWORD kStandardRightsRead = 0x00020000;  // READ_CONTROL
-constexpr DWORD kGenericRead = 0x80000000;
-constexpr DWORD kGenericWrite = 0x40000000;
-constexpr DWORD kGenericExecute = 0x20000000;
-constexpr DWORD kGenericAll = 0x10000000;
-
-constexpr DWORD kServiceQueryConfig = 0x0001;
-constexpr DWORD kServiceChangeConfig = 0x0002;
-constexpr DWORD kServiceEnumerateDependents = 0x0008;
-constexpr DWORD kServiceStart = 0x0010;
-constexpr DWORD kServicePauseContinue = 0x0040;
-constexpr DWORD kServiceInterrogate = 0x0080;
-constexpr DWORD kServiceUserDefinedControl = 0x0100;
-
 constexpr DWORD kServiceAcceptStop = 0x0001;
-
-constexpr DWORD kControlPause = 0x2;
-constexpr DWORD kControlContinue = 0x3;
-constexpr DWORD kControlInterrogate = 0x4;
-constexpr DWORD kControlParamChange = 0x6;
-constexpr DWORD kControlNetBindDisable = 0xA;
 
 constexpr DWORD kAutoStart = 2;  // SERVICE_AUTO_START; boot and system start come before it
 
@@ -54,24 +34,7 @@ struct ServiceHandle : HandleObject {
     static constexpr HandleKind kKind = HandleKind::Service;
     ServiceHandle() : HandleObject(kKind) {}
     std::shared_ptr<RegKey> key;  // keeps the record while the handle is open
-    DWORD granted = 0;
 };
-
-// Generic rights map onto service rights as the service object type defines.
-DWORD MapGenericServiceRights(DWORD desired) {
-    DWORD mapped = desired & ~(kGenericRead | kGenericWrite | kGenericExecute | kGenericAll);
-    if (desired & kGenericRead) {
-        mapped |= kStandardRightsRead | kServiceQueryConfig | SERVICE_QUERY_STATUS |
-                  kServiceInterrogate | kServiceEnumerateDependents;
-    }
-    if (desired & kGenericWrite) mapped |= kStandardRightsRead | kServiceChangeConfig;
-    if (desired & kGenericExecute) {
-        mapped |= kStandardRightsRead | kServiceStart | SERVICE_STOP | kServicePauseContinue |
-                  kServiceUserDefinedControl;
-    }
-    if (desired & kGenericAll) mapped |= SERVICE_ALL_ACCESS;
-    return mapped;
-}
 
 // Empty names and names with a slash or backslash are not service names.
 bool ValidServiceName(const std::string& name) {
@@ -158,6 +121,15 @@ void RestartServices() {
     for (const auto& key : marked) UnlinkKey(*key);
 }
 
+void WriteServiceKey(const ServiceSetup& service) {
+    std::shared_ptr<RegKey> key = CreateKey(std::string(kServicesKey) + "\\" + service.name);
+    if (!key) return;
+    key->SetValue("Type", REG_DWORD, DwordBytes(service.type));
+    key->SetValue("Start", REG_DWORD, DwordBytes(service.start));
+    key->SetValue("ErrorControl", REG_DWORD, DwordBytes(service.error_control));
+    key->SetValue("ImagePath", REG_EXPAND_SZ, WithTerminator(service.image_path));
+}
+
 void CloseServiceObject(HANDLE handle) {
     std::shared_ptr<RegKey> key = LookupHandle<ServiceHandle>(handle)->key;
     RemoveHandle(handle);
@@ -171,32 +143,18 @@ using namespace winsim::detail;
 // ---------------------------------------------------------------------------
 // Win32 service calls
 
-SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD) {
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR, LPCSTR, DWORD) {
     if (auto fault = EnterCall("OpenSCManagerA")) return Fail(*fault, SC_HANDLE{nullptr});
-    // This machine has no network: no other machine answers.
-    if (lpMachineName != nullptr && lpMachineName[0] != '\0') {
-        return Fail(kRpcServerUnavailable, SC_HANDLE{nullptr});
-    }
-    if (lpDatabaseName != nullptr && lpDatabaseName[0] != '\0') {
-        if (std::strcmp(lpDatabaseName, "ServicesFailed") == 0) {
-            return Fail(kErrorDatabaseDoesNotExist, SC_HANDLE{nullptr});
-        }
-        if (std::strcmp(lpDatabaseName, "ServicesActive") != 0) {
-            return Fail(static_cast<DWORD>(ERROR_INVALID_NAME), SC_HANDLE{nullptr});
-        }
-    }
-    // The caller is an administrator: every right is granted.
+    // The local machine's active database; the caller is an administrator:
+    // every right is granted.
     return ToScHandle(AddHandle(std::make_unique<ServiceManagerHandle>()));
 }
 
-SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD dwDesiredAccess) {
+// Access rights are not simulated: every handle may do everything.
+SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD) {
     if (auto fault = EnterCall("OpenServiceA")) return Fail(*fault, SC_HANDLE{nullptr});
     if (LookupHandle<ServiceManagerHandle>(FromScHandle(hSCManager)) == nullptr) {
         return Fail(static_cast<DWORD>(ERROR_INVALID_HANDLE), SC_HANDLE{nullptr});
-    }
-    if (lpServiceName == nullptr) return Fail(kErrorInvalidAddress, SC_HANDLE{nullptr});
-    if (!ValidServiceName(lpServiceName)) {
-        return Fail(static_cast<DWORD>(ERROR_INVALID_NAME), SC_HANDLE{nullptr});
     }
     // A name too long to be a key names no service. A service marked for
     // deletion still opens.
@@ -204,7 +162,6 @@ SC_HANDLE WINAPI OpenServiceA(SC_HANDLE hSCManager, LPCSTR lpServiceName, DWORD 
     if (!key) return Fail(static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST), SC_HANDLE{nullptr});
     auto handle = std::make_unique<ServiceHandle>();
     handle->key = key;
-    handle->granted = MapGenericServiceRights(dwDesiredAccess);
     return ToScHandle(AddHandle(std::move(handle)));
 }
 
@@ -212,7 +169,6 @@ BOOL WINAPI DeleteService(SC_HANDLE hService) {
     if (auto fault = EnterCall("DeleteService")) return Fail(*fault, FALSE);
     ServiceHandle* service = LookupHandle<ServiceHandle>(FromScHandle(hService));
     if (service == nullptr) return Fail(static_cast<DWORD>(ERROR_INVALID_HANDLE), FALSE);
-    if (!(service->granted & kDelete)) return Fail(static_cast<DWORD>(ERROR_ACCESS_DENIED), FALSE);
     RegKey& key = *service->key;
     if (MarkedForDeletion(key)) {
         return Fail(static_cast<DWORD>(ERROR_SERVICE_MARKED_FOR_DELETE), FALSE);
@@ -238,39 +194,16 @@ BOOL WINAPI QueryServiceStatus(SC_HANDLE hService, LPSERVICE_STATUS lpServiceSta
     if (auto fault = EnterCall("QueryServiceStatus")) return Fail(*fault, FALSE);
     ServiceHandle* service = LookupHandle<ServiceHandle>(FromScHandle(hService));
     if (service == nullptr) return Fail(static_cast<DWORD>(ERROR_INVALID_HANDLE), FALSE);
-    if (lpServiceStatus == nullptr) return Fail(kErrorInvalidAddress, FALSE);
-    if (!(service->granted & SERVICE_QUERY_STATUS)) {
-        return Fail(static_cast<DWORD>(ERROR_ACCESS_DENIED), FALSE);
-    }
     Advance(Record(*service->key));
     FillStatus(*service->key, lpServiceStatus);
     return TRUE;
 }
 
-BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS lpServiceStatus) {
+BOOL WINAPI ControlService(SC_HANDLE hService, DWORD, LPSERVICE_STATUS lpServiceStatus) {
     if (auto fault = EnterCall("ControlService")) return Fail(*fault, FALSE);
     ServiceHandle* service = LookupHandle<ServiceHandle>(FromScHandle(hService));
     if (service == nullptr) return Fail(static_cast<DWORD>(ERROR_INVALID_HANDLE), FALSE);
-    if (lpServiceStatus == nullptr) return Fail(kErrorInvalidAddress, FALSE);
-    // The right each control needs; a kernel driver takes only STOP and
-    // INTERROGATE, the other defined controls are refused while it runs.
-    DWORD needed = 0;
-    bool accepted = false;
-    if (dwControl == SERVICE_CONTROL_STOP) {
-        needed = SERVICE_STOP;
-        accepted = true;
-    } else if (dwControl == kControlInterrogate) {
-        needed = kServiceInterrogate;
-        accepted = true;
-    } else if (dwControl == kControlPause || dwControl == kControlContinue ||
-               (dwControl >= kControlParamChange && dwControl <= kControlNetBindDisable)) {
-        needed = kServicePauseContinue;
-    } else if (dwControl >= 128 && dwControl <= 255) {
-        needed = kServiceUserDefinedControl;
-    } else {
-        return Fail(static_cast<DWORD>(ERROR_INVALID_PARAMETER), FALSE);
-    }
-    if (!(service->granted & needed)) return Fail(static_cast<DWORD>(ERROR_ACCESS_DENIED), FALSE);
+    // SERVICE_CONTROL_STOP is simulated.
     RegKey& key = *service->key;
     ServiceRecord& record = Record(key);
     // From here on the status is reported, failing or not.
@@ -279,9 +212,7 @@ BOOL WINAPI ControlService(SC_HANDLE hService, DWORD dwControl, LPSERVICE_STATUS
         error = ERROR_SERVICE_NOT_ACTIVE;
     } else if (record.state == SERVICE_STOP_PENDING) {
         error = ERROR_SERVICE_CANNOT_ACCEPT_CTRL;
-    } else if (!accepted) {
-        error = kErrorInvalidServiceControl;
-    } else if (dwControl == SERVICE_CONTROL_STOP) {
+    } else {
         SetState(record, SERVICE_STOP_PENDING);
     }
     FillStatus(key, lpServiceStatus);

@@ -19,15 +19,7 @@
 namespace winsim::detail {
 
 // Error codes that winsim reports but the public header does not declare.
-constexpr DWORD kErrorBadNetPath = 53;
-constexpr DWORD kErrorDiskFull = 112;
-constexpr DWORD kErrorDirectory = 267;
-constexpr DWORD kErrorResourceLangNotFound = 1815;
-constexpr DWORD kErrorInvalidAddress = 487;
-constexpr DWORD kErrorInvalidServiceControl = 1052;
-constexpr DWORD kErrorDatabaseDoesNotExist = 1065;
 constexpr DWORD kErrorServiceNeverStarted = 1077;
-constexpr DWORD kRpcServerUnavailable = 1722;
 
 // ---------------------------------------------------------------------------
 // Calls that can fail. Each one starts with
@@ -83,12 +75,37 @@ void* AllocateBlock(size_t bytes, bool zero);
 bool FreeBlock(void* block);
 
 // ---------------------------------------------------------------------------
-// File system.
+// Letter case in names, folded as Windows folds it: ASCII letters only.
 
-// Orders names as NTFS does: by their upper-case form, byte by byte.
+char UpperCase(char c);
+std::string UpperCase(std::string text);
+std::string LowerCase(std::string text);
+// Orders names as NTFS and the registry do: by their upper-case form, byte by byte.
 struct NameLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
+bool SameName(const std::string& a, const std::string& b);
+
+// ---------------------------------------------------------------------------
+// Paths: a drive letter (C: when none), components separated by backslashes
+// or slashes, repeated separators ignored.
+
+struct ParsedPath {
+    char drive = 'C';
+    std::vector<std::string> parts;  // below the drive root
+    bool wildcard = false;  // the last component holds '*' or '?'
+};
+// A path's drive and components; ERROR_PATH_NOT_FOUND for an empty path,
+// ERROR_INVALID_NAME for a wildcard where none is allowed (only in the last
+// component of a search).
+DWORD ParsePath(const char* path, bool allow_wildcards, ParsedPath* out);
+// The full path that a parsed path names, as GetFullPathName gives it.
+std::string FullPath(const ParsedPath& path);
+// Whether a name matches a search pattern, letter case ignored.
+bool MatchPattern(const std::string& pattern, const std::string& name, size_t pattern_at = 0, size_t name_at = 0);
+
+// ---------------------------------------------------------------------------
+// File system.
 
 struct Node {
     std::string name;  // as created; "C:" for the drive's root
@@ -140,18 +157,17 @@ struct FindHandle : HandleObject {
 std::shared_ptr<Node> NewFileSystem(FILETIME now);
 
 // Whole-file access for the calls that read and write INF files. They follow
-// the Win32 path rules and report the error code CreateFileA would.
+// the Win32 path rules and report a missing file or folder, and a write to
+// a file another process holds, with the error code CreateFileA would.
 DWORD ReadWholeFile(const std::string& path, std::string* contents);
 // Creates or replaces a file; a new file gets the given attributes.
 DWORD WriteWholeFile(const std::string& path, const std::string& contents, DWORD attributes);
-DWORD RemoveFile(const std::string& path);
 // Attributes of an existing file, or INVALID_FILE_ATTRIBUTES.
 DWORD FileAttributesOf(const std::string& path);
 // Names in a folder, in directory order; empty when it is not a folder.
 std::vector<std::string> FolderEntries(const std::string& path);
 // What a restart does to files: lets go of every file held in use, then
-// carries out the delayed moves and deletions in the order recorded and
-// forgets them.
+// carries out the delayed deletions in the order recorded and forgets them.
 void RestartFileSystem();
 
 // ---------------------------------------------------------------------------
@@ -227,6 +243,18 @@ std::string DwordBytes(DWORD value);
 // Services: SYSTEM\CurrentControlSet\Services\<name> keys holding a Type.
 
 constexpr char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+// A service as an INF's AddService line and its section install it.
+struct ServiceSetup {
+    std::string name;
+    DWORD flags = 0;
+    DWORD type = 0;
+    DWORD start = 0;
+    DWORD error_control = 0;
+    std::string image_path;
+};
+
+// Writes the service's key, as a driver installation does.
+void WriteServiceKey(const ServiceSetup& service);
 // What a restart does to services: those marked for deletion go, the others
 // come back stopped, or running when they start with the system.
 void RestartServices();
@@ -238,7 +266,6 @@ void RestartServices();
 // devices) or an element a set created and has not registered yet.
 struct DeviceNode {
     std::string instance_id;
-    std::string class_name;
     GUID class_guid{};
     std::map<DWORD, std::string> properties;  // SPDRP_ code -> raw bytes
     std::optional<std::string> next_hardware_ids;  // what a read of them leaves
@@ -258,9 +285,15 @@ struct DeviceElement {
 struct DeviceInfoSet : HandleObject {
     static constexpr HandleKind kKind = HandleKind::DeviceInfoSet;
     DeviceInfoSet() : HandleObject(kKind) {}
-    std::optional<GUID> class_guid;
     std::vector<DeviceElement> elements;
 };
+
+// Driver keys live below this key.
+constexpr char kClassRoot[] = "SYSTEM\\CurrentControlSet\\Control\\Class";
+// A string's bytes with its terminator, as a REG_SZ value holds them.
+std::string WithTerminator(const std::string& s);
+// The machine's devices in SetupDiGetClassDevsA order: by instance ID.
+std::vector<std::shared_ptr<DeviceNode>> SortedDevices();
 
 // ---------------------------------------------------------------------------
 // Clock: milliseconds since 1601-01-01 00:00:00.000, the FILETIME epoch.
@@ -297,10 +330,11 @@ struct Machine {
     std::string temp_path;
     std::vector<std::string> debug_output;
 
-    // Version reported by GetVersionExA
-    DWORD version_major = 10;
-    DWORD version_minor = 0;
-    DWORD version_build = 19045;
+    // Version reported by GetVersionExA: by default what Windows 8 to 11
+    // report to a program whose manifest declares no supportedOS.
+    DWORD version_major = 6;
+    DWORD version_minor = 2;
+    DWORD version_build = 9200;
 
     std::shared_ptr<RegKey> registry;  // HKEY_LOCAL_MACHINE
 

@@ -5,7 +5,6 @@
 #include <winsim/machine.h>
 
 #include <cstring>
-#include <stdexcept>
 
 namespace {
 
@@ -60,17 +59,6 @@ SYSTEMTIME FromClockMs(uint64_t ms) {
     return t;
 }
 
-bool IsLeapYear(unsigned y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
-
-unsigned DaysInMonth(unsigned y, unsigned m) {
-    static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
-}
-
-// LocalAlloc flags that only matter to movable memory and are harmless here.
-constexpr UINT kLmemNoCompact = 0x0010;
-constexpr UINT kLmemNoDiscard = 0x0020;
-
 }  // namespace
 
 namespace winsim::detail {
@@ -102,43 +90,6 @@ void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     if (lpSystemTime != nullptr) *lpSystemTime = FromClockMs(M().clock_ms);
 }
 
-DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
-    if (auto fault = EnterCall("GetTempPathA")) return Fail(*fault, DWORD{0});
-    const std::string& path = M().temp_path;
-    if (path.empty()) return Fail(ERROR_ENVVAR_NOT_FOUND, DWORD{0});
-    const DWORD length = static_cast<DWORD>(path.size());
-    // Too small: the size needed, terminator included, and the buffer untouched.
-    if (nBufferLength <= length) return length + 1;
-    if (lpBuffer == nullptr) return Fail(ERROR_NOACCESS, DWORD{0});
-    std::memcpy(lpBuffer, path.c_str(), path.size() + 1);
-    return length;
-}
-
-BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
-    if (auto fault = EnterCall("GetVersionExA")) return Fail(*fault, FALSE);
-    if (lpVersionInformation == nullptr) return Fail(ERROR_NOACCESS, FALSE);
-    const DWORD size = lpVersionInformation->dwOSVersionInfoSize;
-    if (size != sizeof(OSVERSIONINFOA) && size != sizeof(OSVERSIONINFOEXA)) {
-        return Fail(ERROR_INSUFFICIENT_BUFFER, FALSE);
-    }
-    const Machine& m = M();
-    lpVersionInformation->dwMajorVersion = m.version_major;
-    lpVersionInformation->dwMinorVersion = m.version_minor;
-    lpVersionInformation->dwBuildNumber = m.version_build;
-    lpVersionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
-    // No service pack.
-    std::memset(lpVersionInformation->szCSDVersion, 0, sizeof lpVersionInformation->szCSDVersion);
-    if (size == sizeof(OSVERSIONINFOEXA)) {
-        auto* ex = reinterpret_cast<LPOSVERSIONINFOEXA>(lpVersionInformation);
-        ex->wServicePackMajor = 0;
-        ex->wServicePackMinor = 0;
-        ex->wSuiteMask = 0x0100;  // VER_SUITE_SINGLEUSERTS, as on a workstation
-        ex->wProductType = VER_NT_WORKSTATION;
-        ex->wReserved = 0;
-    }
-    return TRUE;
-}
-
 namespace {
 
 // A folder's path into a caller's buffer, as the folder calls report it.
@@ -146,12 +97,28 @@ UINT CopyFolder(const char* folder, LPSTR buffer, UINT size) {
     const UINT length = static_cast<UINT>(std::strlen(folder));
     // Too small: the size needed, terminator included, and the buffer untouched.
     if (size <= length) return length + 1;
-    if (buffer == nullptr) return Fail(ERROR_NOACCESS, UINT{0});
     std::memcpy(buffer, folder, length + 1);
     return length;
 }
 
 }  // namespace
+
+DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer) {
+    if (auto fault = EnterCall("GetTempPathA")) return Fail(*fault, DWORD{0});
+    return CopyFolder(M().temp_path.c_str(), lpBuffer, nBufferLength);
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
+    if (auto fault = EnterCall("GetVersionExA")) return Fail(*fault, FALSE);
+    const Machine& m = M();
+    lpVersionInformation->dwMajorVersion = m.version_major;
+    lpVersionInformation->dwMinorVersion = m.version_minor;
+    lpVersionInformation->dwBuildNumber = m.version_build;
+    lpVersionInformation->dwPlatformId = VER_PLATFORM_WIN32_NT;
+    // No service pack.
+    std::memset(lpVersionInformation->szCSDVersion, 0, sizeof lpVersionInformation->szCSDVersion);
+    return TRUE;
+}
 
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize) {
     if (auto fault = EnterCall("GetWindowsDirectoryA")) return Fail(*fault, UINT{0});
@@ -164,10 +131,6 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize) {
 }
 
 void WINAPI Sleep(DWORD dwMilliseconds) {
-    constexpr DWORD kInfinite = 0xFFFFFFFF;
-    if (dwMilliseconds == kInfinite) {
-        throw std::logic_error("winsim: Sleep(INFINITE) would never return");
-    }
     // No waiting: the simulated clock moves on at once.
     M().clock_ms += dwMilliseconds;
 }
@@ -178,13 +141,7 @@ void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
 
 HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
     if (auto fault = EnterCall("LocalAlloc")) return Fail(*fault, HLOCAL{nullptr});
-    // Only fixed memory: movable blocks would need LocalLock.
-    if (uFlags & ~static_cast<UINT>(LMEM_ZEROINIT | kLmemNoCompact | kLmemNoDiscard)) {
-        return Fail(ERROR_INVALID_PARAMETER, HLOCAL{nullptr});
-    }
-    void* block = AllocateBlock(uBytes, (uFlags & LMEM_ZEROINIT) != 0);
-    if (block == nullptr) return Fail(ERROR_NOT_ENOUGH_MEMORY, HLOCAL{nullptr});
-    return block;
+    return AllocateBlock(uBytes, (uFlags & LMEM_ZEROINIT) != 0);
 }
 
 HLOCAL WINAPI LocalFree(HLOCAL hMem) {
@@ -196,16 +153,7 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
 
 namespace winsim {
 
-void SetLocalTime(const SYSTEMTIME& time) {
-    if (time.wYear < 1601 || time.wYear > 30827 || time.wMonth < 1 || time.wMonth > 12 ||
-        time.wDay < 1 || time.wDay > DaysInMonth(time.wYear, time.wMonth) || time.wHour > 23 ||
-        time.wMinute > 59 || time.wSecond > 59 || time.wMilliseconds > 999) {
-        throw std::invalid_argument("winsim: SetLocalTime needs a valid date and time");
-    }
-    M().clock_ms = ToClockMs(time);
-}
-
-void SetTempPath(const std::string& path) { M().temp_path = path; }
+void SetLocalTime(const SYSTEMTIME& time) { M().clock_ms = ToClockMs(time); }
 
 void SetWindowsVersion(DWORD major, DWORD minor, DWORD build) {
     Machine& m = M();

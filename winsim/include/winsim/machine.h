@@ -15,32 +15,28 @@ namespace winsim {
 // A fresh machine: drive C: with C:\Windows, C:\Windows\System32 (holding
 // newdev.dll), C:\Windows\INF and the temporary folder
 // C:\Users\user\AppData\Local\Temp\;
-// the clock at 2021/03/02 09:05:03.007; Windows 10.0 build 19045 (x64); a
-// registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services,
+// the clock at 2021/03/02 09:05:03.007; x64 Windows reporting version 6.2
+// build 9200, as Windows 8 to 11 do to this program (its manifest declares
+// no supportedOS); a registry holding SOFTWARE, SYSTEM\CurrentControlSet\Enum, ...\Services,
 // ...\Control\Session Manager and the display class key
 // ...\Control\Class\{4D36E968-...} (Class "Display"); no device, no service;
 // no restart pending, no delayed file operation; an empty debugger channel;
 // no open handle, no live allocation, no planned fault, no counted call.
 void Reset();
 
-// Restarts Windows: files held in use are let go; the delayed moves and
-// deletions recorded by MoveFileExA are carried out in order (a deletion
-// whatever the file's attributes; a folder only when empty; a move onto an
-// existing name only when it was to replace it) and forgotten; services
+// Restarts Windows: files held in use are let go; the delayed deletions
+// recorded by MoveFileExA are carried out in order (whatever the file's
+// attributes; a folder only when empty; delayed moves are not simulated)
+// and forgotten; services
 // marked for deletion are gone, the others come back stopped, or running
 // when they start with the system (boot, system or automatic start).
 // Files, registry, devices, clock and accounting stay otherwise. The test
 // process lives on, but it must hold no handle: std::logic_error if it does.
 void Restart();
 
-// Clock read by GetLocalTime. The day of the week is derived from the date.
-// Sleep advances it without waiting; Sleep(INFINITE) would never return and
-// throws std::logic_error instead.
+// Clock read by GetLocalTime, set to a valid date and time. The day of the
+// week is derived from the date. Sleep advances it without waiting.
 void SetLocalTime(const SYSTEMTIME& time);
-
-// What GetTempPathA reports (Windows keeps the trailing backslash). An empty
-// path makes GetTempPathA fail.
-void SetTempPath(const std::string& path);
 
 // Debugger channel: one entry per OutputDebugStringA call, as passed.
 const std::vector<std::string>& DebugOutput();
@@ -56,8 +52,8 @@ bool Exists(const std::string& path);
 // Every file of the machine by full path ("C:\\Windows\\INF\\oem0.inf"), with its contents.
 std::map<std::string, std::string> Files();
 // Marks a file as held open by another process (a loaded driver, say) for
-// reading and executing, sharing reading only: deleting, moving or writing
-// it fails with ERROR_SHARING_VIOLATION, and so does opening it without
+// reading and executing, sharing reading only: deleting or writing it
+// fails with ERROR_SHARING_VIOLATION, and so does opening it without
 // sharing reading. A restart lets go of it. False when there is no such file.
 bool SetFileInUse(const std::string& path);
 // The moves and deletions that MoveFileExA delayed until the next restart,
@@ -72,8 +68,10 @@ struct PendingFileOperation {
 std::vector<PendingFileOperation> PendingFileOperations();
 
 // Version that GetVersionExA reports (platform VER_PLATFORM_WIN32_NT, no
-// service pack). Below 6.2 the loader lacks SetDefaultDllDirectories and the
-// LOAD_LIBRARY_SEARCH_ flags, as Windows 7 without its loader update.
+// service pack): 6.1 for Windows 7, 6.2 build 9200 for every later Windows,
+// as the program's manifest declares no supportedOS. Below 6.2 the loader
+// lacks SetDefaultDllDirectories and the LOAD_LIBRARY_SEARCH_ flags, as
+// Windows 7 without its loader update.
 void SetWindowsVersion(DWORD major, DWORD minor, DWORD build);
 
 // The loader. The program runs from this folder, which a fresh machine does

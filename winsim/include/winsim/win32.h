@@ -172,8 +172,6 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 BOOL WINAPI CloseHandle(HANDLE hObject);
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
 BOOL WINAPI FindClose(HANDLE hFindFile);
-BOOL WINAPI CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES lpSecurityAttributes);
-BOOL WINAPI RemoveDirectoryA(LPCSTR lpPathName);
 BOOL WINAPI DeleteFileA(LPCSTR lpFileName);
 DWORD WINAPI GetTempPathA(DWORD nBufferLength, LPSTR lpBuffer);
 
@@ -200,29 +198,12 @@ typedef struct _OSVERSIONINFOA {
     CHAR szCSDVersion[128];
 } OSVERSIONINFOA, *LPOSVERSIONINFOA;
 
-typedef struct _OSVERSIONINFOEXA {
-    DWORD dwOSVersionInfoSize;
-    DWORD dwMajorVersion;
-    DWORD dwMinorVersion;
-    DWORD dwBuildNumber;
-    DWORD dwPlatformId;
-    CHAR szCSDVersion[128];
-    WORD wServicePackMajor;
-    WORD wServicePackMinor;
-    WORD wSuiteMask;
-    BYTE wProductType;
-    BYTE wReserved;
-} OSVERSIONINFOEXA, *LPOSVERSIONINFOEXA;
-
 #define VER_PLATFORM_WIN32_NT 2
-#define VER_NT_WORKSTATION 0x0000001
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
 
-#define MOVEFILE_REPLACE_EXISTING 0x00000001
-#define MOVEFILE_COPY_ALLOWED 0x00000002
 #define MOVEFILE_DELAY_UNTIL_REBOOT 0x00000004
 
 BOOL WINAPI MoveFileExA(LPCSTR lpExistingFileName, LPCSTR lpNewFileName, DWORD dwFlags);
@@ -349,9 +330,6 @@ typedef struct _SP_DEVINFO_DATA {
 #define SPDRP_DEVICEDESC 0x00000000
 #define SPDRP_HARDWAREID 0x00000001
 #define SPDRP_COMPATIBLEIDS 0x00000002
-#define SPDRP_SERVICE 0x00000004
-#define SPDRP_CLASS 0x00000007
-#define SPDRP_CLASSGUID 0x00000008
 #define SPDRP_DRIVER 0x00000009
 
 #define DICD_GENERATE_ID 0x00000001
@@ -361,9 +339,7 @@ typedef struct _SP_DEVINFO_DATA {
 #define DIF_REGISTERDEVICE 0x00000019
 
 #define SPOST_NONE 0
-#define SP_COPY_DELETESOURCE 0x0000001
 #define SP_COPY_REPLACEONLY 0x0000002
-#define SP_COPY_NOOVERWRITE 0x0000008
 
 #define INSTALLFLAG_FORCE 0x00000001
 #define INSTALLFLAG_READONLY 0x00000002
