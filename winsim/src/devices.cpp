@@ -299,7 +299,7 @@ std::vector<Device> Devices() {
 
 bool ChangeHardwareIdsAfterRead(const std::string& instance_id, const std::string& bytes) {
     for (const auto& node : M().devices) {
-        if (detail::SameText(node->instance_id, instance_id)) {
+        if (detail::SameName(node->instance_id, instance_id)) {
             node->next_hardware_ids = bytes;
             return true;
         }
