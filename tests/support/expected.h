@@ -41,4 +41,3 @@ inline const std::string kDefaultLog = "C:\\Users\\user\\AppData\\Local\\Temp\\\
 
 constexpr int kExitInstallFailed = 50;
 constexpr int kExitFileMissing = 51;
-constexpr int kExitBadCommandLine = 87;
