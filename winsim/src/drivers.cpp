@@ -298,11 +298,12 @@ DWORD ChooseDriver(const InfFile& inf, const std::vector<std::string>& ids, Driv
                 names.push_back(list.substr(1));
             } else if (const InfSection* section = inf.Section(list)) {
                 for (const InfLine& line : section->lines) {
-                    names.push_back(inf.Substitute(line.key.empty() && !line.fields.empty() ? line.fields[0] : line.key));
+                    const bool bare = line.key.empty() && !line.fields.empty();
+                    names.push_back(inf.Substitute(bare ? line.fields[0] : line.key));
                 }
             }
-            const std::string folder = DestinationFolder(
-                inf.Value("DestinationDirs", list).value_or(inf.Value("DestinationDirs", "DefaultDestDir").value_or("")));
+            const std::string fallback = inf.Value("DestinationDirs", "DefaultDestDir").value_or("");
+            const std::string folder = DestinationFolder(inf.Value("DestinationDirs", list).value_or(fallback));
             if (folder.empty() && !names.empty()) return ERROR_INVALID_DATA;
             for (const std::string& name : names) choice->files.emplace_back(name, folder + "\\" + name);
         }
