@@ -99,6 +99,18 @@ TEST(LogTest, OnlyWholeRecordsPass) {
     for (const std::string& log : torn) EXPECT_FALSE(SplitLog(log, &records)) << log;
 }
 
+// A log that cannot be opened or positioned is not open; opening it again
+// first closes what was open.
+TEST_F(TraceTest, OpeningTheLogTellsWhetherItIsOpen) {
+    EXPECT_TRUE(QV_OpenLogFile(""));
+    EXPECT_FALSE(QV_OpenLogFile("C:\\Missing\\my.log"));
+    winsim::FailNthCall("SetFilePointer", 1, ERROR_ACCESS_DENIED);
+    EXPECT_FALSE(QV_OpenLogFile("C:\\my.log"));
+    EXPECT_TRUE(QV_OpenLogFile("C:\\my.log"));
+    EXPECT_TRUE(QV_OpenLogFile("C:\\my.log"));
+    QV_CloseLogFile();
+}
+
 TEST_F(TraceTest, LongMessagesAreCutAndTheLastErrorIsKept) {
     SetLastError(1234);
     QV_WriteLog("test", 7, "Caller", "%s|", std::string(2000, 'm').c_str());

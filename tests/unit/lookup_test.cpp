@@ -95,6 +95,28 @@ TEST_F(RemovalStepTest, FailedLookupsReturnTheirCode) {
     EXPECT_EQ(QV_GetOEMInfFileName(buffer, &size), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 }
 
+// A call that fails on the way is the lookup's or the removal's result.
+TEST_F(RemovalStepTest, FailedCallsAreTheResult) {
+    PutInstallation();
+    char buffer[MAX_PATH];
+    char folder[MAX_PATH];
+    DWORD size = MAX_PATH;
+    DWORD folderSize = MAX_PATH;
+    QV_GUID_ENTRY* list = nullptr;
+    for (unsigned nth = 1; nth <= 3; ++nth) winsim::FailNthCall("RegEnumKeyExA", nth, ERROR_MORE_DATA);
+    EXPECT_EQ(QV_GetOEMInfFileName(buffer, &size), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(QV_GetMirrorGuid(&list), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(QV_GetReinstallRegPath(buffer, &size, folder, &folderSize), static_cast<DWORD>(ERROR_MORE_DATA));
+    winsim::FailNthCall("RegOpenKeyExA", winsim::CallCount("RegOpenKeyExA") + 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(QV_GetAttachToDesktopPath(buffer, &size), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    winsim::FailNthCall("GetWindowsDirectoryA", 1, ERROR_ACCESS_DENIED);
+    EXPECT_EQ(QV_GetOEMInfFileName(buffer, &size), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    const std::string held = kSystemFolder + "\\drivers\\" + kSys;
+    ASSERT_TRUE(winsim::SetFileInUse(held));
+    EXPECT_EQ(QV_DeleteFile(NULL, held.c_str()), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(QV_RemoveFile(NULL, (kSystemFolder + "\\" + std::string(240, 'd')).c_str()), 206u);
+}
+
 // Empty names name nothing; a path that would not fit is refused, never cut.
 TEST_F(RemovalStepTest, NothingNamedNothingRemoved) {
     PutInstallation();
