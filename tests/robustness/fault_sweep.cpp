@@ -256,7 +256,8 @@ Lines RunScenario(const Scenario& scenario, const Fault& fault, const Lines& bas
     if (exitCode != owed) broken.push_back("exit code " + std::to_string(exitCode) + ", owed " + std::to_string(owed));
     // A refused release leaves exactly its one object counted, of whatever kind.
     const size_t left = promise.release ? 1 : 0;
-    if (winsim::OpenHandleCount() + winsim::LiveAllocationCount() != left) broken.push_back("not exactly the objects left");
+    const size_t objects = winsim::OpenHandleCount() + winsim::LiveAllocationCount();
+    if (objects != left) broken.push_back("not exactly the objects left");
     const bool opens = fault.call != "CreateFileA" && fault.call != "SetFilePointer";
     const std::string contents = winsim::FileContents(log).value_or("");
     std::vector<Record> records;
