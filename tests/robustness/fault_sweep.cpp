@@ -357,7 +357,7 @@ INSTANTIATE_TEST_SUITE_P(Scenarios, FaultSweep, ::testing::ValuesIn(kScenarios),
 // ---------------------------------------------------------------------------
 // Interruptions: the process ends before a call, and the next run (a new
 // "/A" then "/R", or a new "/R") and a restart must leave the machine as a
-// complete run leaves it; what they cannot repair the README's table names.
+// complete run leaves it; what they cannot repair the sweep's data file names.
 
 // What one machine holds beyond the other, by name, with the installation's
 // particular names made general; keys and files below another left out.
@@ -452,7 +452,7 @@ Lines DocumentedRows(const std::string& scenario) {
 
 class Interruption : public MachineTest, public ::testing::WithParamInterface<Scenario> {};
 
-TEST_P(Interruption, NextRunRepairsOrTheReadmeSaysWhatStays) {
+TEST_P(Interruption, NextRunRepairsOrTheDataFileSaysWhatStays) {
     const Scenario& scenario = GetParam();
     Lines calls, messages;
     ASSERT_EQ(RunScenario(scenario, Fault{}, {}, &calls, &messages), Lines{});
