@@ -6,8 +6,6 @@
 
 #include <winsim/machine.h>
 
-#include <algorithm>
-#include <cstring>
 
 namespace winsim::detail {
 namespace {
