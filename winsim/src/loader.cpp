@@ -6,7 +6,6 @@
 
 #include <winsim/machine.h>
 
-
 namespace winsim::detail {
 namespace {
 
